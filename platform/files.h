@@ -1,0 +1,91 @@
+// File and folder calls with the device's semantics and error codes.
+//
+// Attribute bits: read-only is the absence of write permission and is
+// enforced here even when the program runs as root; hidden, system and
+// archive live in the extended attribute user.tovrin.attrib where the file
+// system allows (otherwise a file reads back as archive). A mount point reads
+// as a directory with the temporary bit, the device's storage-card folder.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/win_types.h"
+
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+
+constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD FILE_SHARE_WRITE = 0x2;
+
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
+
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
+constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x02;
+constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x04;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+
+HANDLE CreateFileW(LPCWSTR path, DWORD desiredAccess, DWORD shareMode, void* securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+               void* overlapped);
+// Returns the new low 32 bits of the position, or INVALID_SET_FILE_POINTER
+// with GetLastError() set (a genuine position of that value reports
+// ERROR_SUCCESS).
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD moveMethod);
+DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
+BOOL CloseHandle(HANDLE object);
+
+// Sets last-access and last-write time (a creation time is accepted and
+// ignored). The handle must have been opened with GENERIC_WRITE.
+BOOL SetFileTime(HANDLE file, const FILETIME* creationTime, const FILETIME* lastAccessTime,
+                 const FILETIME* lastWriteTime);
+BOOL GetFileTime(HANDLE file, FILETIME* creationTime, FILETIME* lastAccessTime,
+                 FILETIME* lastWriteTime);
+
+DWORD GetFileAttributesW(LPCWSTR path);
+BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
+BOOL CreateDirectoryW(LPCWSTR path, void* securityAttributes);
+BOOL RemoveDirectoryW(LPCWSTR path);
+BOOL DeleteFileW(LPCWSTR path);
+BOOL MoveFileW(LPCWSTR existingPath, LPCWSTR newPath);
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwOID;
+    WCHAR cFileName[MAX_PATH];
+};
+
+// The pattern's last component may hold the wildcards `*` and `?`; names
+// that do not fit cFileName are passed over. "." and ".." are not reported.
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data);
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
+BOOL FindClose(HANDLE find);
+
+// Narrow runtime stdio on a device path: the one way handlers open streams.
+// mode is one of "rb", "wb", "w", "r", "ab". Opening a read-only file for
+// writing fails with ERROR_ACCESS_DENIED. Returns nullptr on failure with
+// GetLastError() set.
+std::FILE* openDeviceStream(LPCWSTR path, const char* mode);
+
+// A read-only POSIX descriptor for libraries that read by descriptor
+// (zlib's gzdopen); -1 on failure with GetLastError() set. The caller owns it.
+int openDeviceReadDescriptor(LPCWSTR path);

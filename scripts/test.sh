@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: the suite in a
+# normal build with warnings as errors, a short run of every fuzz target, and
+# the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# FUZZ_SECONDS sets the fuzzing time per target (default 20).
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+jobs="$(nproc)"
+"$top/scripts/install-deps.sh"
+
+echo "== normal build and tests"
+cmake -S "$top" -B "$top/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIN_WERROR=ON >/dev/null
+cmake --build "$top/build-test" -j"$jobs"
+(cd "$top/build-test" && ctest --output-on-failure -j"$jobs")
+
+echo "== fuzz smoke run"
+if [ -x "$top/fuzz/run-fuzzers.sh" ]; then
+  "$top/fuzz/run-fuzzers.sh" "${FUZZ_SECONDS:-20}"
+fi
+
+echo "== sanitizer build and tests (ASan + UBSan)"
+cmake -S "$top" -B "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTOVRIN_WERROR=ON -DTOVRIN_SANITIZE=ON >/dev/null
+cmake --build "$top/build-asan" -j"$jobs"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+(cd "$top/build-asan" && ctest --output-on-failure -j"$jobs")
