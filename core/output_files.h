@@ -1,0 +1,53 @@
+// The layer between handlers (narrow paths, stdio streams) and the file
+// system: opening streams, creating folders, sanitising member paths,
+// deriving output names, reading text lines, restoring times and attributes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/win_types.h"
+
+// Opens a narrow device path with runtime stdio ("rb", "wb", "w", ...).
+// nullptr when the path cannot be converted or the file cannot be opened.
+std::FILE* openNarrow(const char* path, const char* mode);
+// A read-only descriptor for libraries that read by descriptor (zlib's gz
+// reader); -1 when the path cannot be converted or opened.
+int openNarrowReadDescriptor(const char* path);
+
+// Creates one folder (not its parents).
+bool createFolder(const char* path);
+
+// True for the bytes a file name may hold as one-byte characters: 0x20-0x7E
+// and the half-width katakana 0xA0-0xDF, less the seven of ":*?\"<>|".
+bool isFileNameByte(unsigned char byte);
+
+// Rewrites path in place: every `\` or `/` becomes `\` after the text in
+// front of it has been created as a folder; bytes a file name may not hold
+// become `_`; double-byte characters stay as they are.
+char* sanitizePath(char* path);
+
+// Base name of path (after its last `\` or `/`); with no suffix, cut at the
+// dot that starts its extension; with a suffix, followed by "." and suffix.
+// Returns buffer, or nullptr (buffer empty) when the result does not fit.
+char* outputNameFor(char* buffer, std::size_t capacity, const char* path, const char* suffix);
+
+// Reads one line (LF, CR or CR LF ends it, none of them stored; a zero byte
+// is dropped). Returns buffer, or nullptr when the file's end was reached by
+// this read; the text read so far is in buffer either way.
+char* readLine(char* buffer, int size, std::FILE* file);
+
+// Attribute bits 0x01 read-only, 0x02 hidden, 0x04 system, 0x20 archive.
+// Failures are ignored.
+void setAttributes(const char* path, DWORD attributes);
+
+// Sets last-write time to fileTime (UTC); nothing happens when the file
+// cannot be opened for writing (read-only or missing).
+void setFileTime(const char* path, const FILETIME& fileTime);
+// A DOS date and time is local time; an invalid one sets nothing.
+void setFileTimeFromDos(const char* path, std::uint16_t dosDate, std::uint16_t dosTime);
+// Sets exactly the stored Unix time, whatever the time zone.
+void setFileTimeFromUnix(const char* path, std::int64_t unixTime);
+
+FILETIME fileTimeFromUnix(std::int64_t unixTime);
