@@ -26,6 +26,8 @@ int openNarrowReadDescriptor(const char* path) {
     return openDeviceReadDescriptor(widePath);
 }
 
+void closeNarrowReadDescriptor(int descriptor) { closeDeviceReadDescriptor(descriptor); }
+
 bool createFolder(const char* path) {
     WCHAR widePath[MAX_PATH];
     if (!toWide(path, widePath, MAX_PATH)) return false;

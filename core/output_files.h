@@ -15,6 +15,8 @@ std::FILE* openNarrow(const char* path, const char* mode);
 // A read-only descriptor for libraries that read by descriptor (zlib's gz
 // reader); -1 when the path cannot be converted or opened.
 int openNarrowReadDescriptor(const char* path);
+// Closes such a descriptor when no library took it over.
+void closeNarrowReadDescriptor(int descriptor);
 
 // Creates one folder (not its parents).
 bool createFolder(const char* path);

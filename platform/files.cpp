@@ -383,3 +383,7 @@ int openDeviceReadDescriptor(LPCWSTR path) {
     if (fd >= 0) SetLastError(ERROR_SUCCESS);
     return fd;
 }
+
+void closeDeviceReadDescriptor(int descriptor) {
+    if (descriptor >= 0) ::close(descriptor);
+}

@@ -89,3 +89,5 @@ std::FILE* openDeviceStream(LPCWSTR path, const char* mode);
 // A read-only POSIX descriptor for libraries that read by descriptor
 // (zlib's gzdopen); -1 on failure with GetLastError() set. The caller owns it.
 int openDeviceReadDescriptor(LPCWSTR path);
+// Closes a descriptor from openDeviceReadDescriptor that no library took over.
+void closeDeviceReadDescriptor(int descriptor);

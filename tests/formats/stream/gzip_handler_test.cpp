@@ -1,0 +1,134 @@
+// Fixtures: tests/fixtures/make-stream-fixtures.sh. Headers with chosen
+// optional fields are written here by zlib's deflate and header writer, an
+// encoder other than the gzip tool.
+#include <zlib.h>
+
+#include <string>
+
+#include "formats/stream/gzip_handler.h"
+#include "tests/formats/stream/stream_sandbox.h"
+
+namespace {
+
+using stream_testing::isPrefixOf;
+using stream_testing::sameBytes;
+
+// One gzip member of data; name and comment may be null.
+std::string gzipMember(const std::string& data, const char* name, const char* comment = nullptr,
+                       std::string extra = std::string(), bool headerCrc = false) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    gz_header header{};
+    header.extra = extra.empty() ? Z_NULL : reinterpret_cast<Bytef*>(&extra[0]);
+    header.extra_len = static_cast<uInt>(extra.size());
+    header.name = reinterpret_cast<Bytef*>(const_cast<char*>(name));
+    header.comment = reinterpret_cast<Bytef*>(const_cast<char*>(comment));
+    header.hcrc = headerCrc;
+    EXPECT_EQ(deflateSetHeader(&z, &header), Z_OK);
+    std::string out(deflateBound(&z, data.size()) + 1024, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+class GzipTest : public stream_testing::StreamSandbox {
+protected:
+    int extract(const std::string& devicePath, const char* dest = "\\out") {
+        return handler.extract(devicePath.c_str(), dest);
+    }
+    GzipHandler handler;
+};
+using GzipNames = GzipTest;
+using GzipDecoding = GzipTest;
+using GzipFailures = GzipTest;
+
+TEST_F(GzipNames, StoredNameNamesTheOutputUsingOnlyItsLastComponent) {
+    // stored-name.gz was made from a file called readme.txt.
+    ASSERT_NE(extract(place("archive.gz", fixture("stored-name.gz"))), 0);
+    ASSERT_NE(extract(place("a.gz", gzipMember("up\n", "../../etc/dir\\a:b?.txt"))), 0);
+    ASSERT_NE(extract(place("b.gz", gzipMember("abs\n", "/abs/name.txt"))), 0);
+    EXPECT_EQ(testing_support::listFiles(host("\\out")),
+              (std::vector<std::string>{"a_b_.txt", "name.txt", "readme.txt"}));
+    EXPECT_TRUE(sameBytes(output("readme.txt"), fixture("sample.txt")));
+    EXPECT_EQ(output("a_b_.txt"), "up\n");
+    EXPECT_EQ(testing_support::listFiles(root()).size(), 6u);  // 3 in, 3 out, nothing elsewhere
+}
+
+TEST_F(GzipNames, UnusableStoredNamesFallBackToTheDerivedName) {
+    ASSERT_NE(extract(place("empty.gz", gzipMember("e", ""))), 0);
+    ASSERT_NE(extract(place("folder.gz", gzipMember("f", "dir/"))), 0);
+    ASSERT_NE(extract(place("dots.gz", gzipMember("d", "sub/.."))), 0);
+    // A lead byte without a valid second byte has no UTF-16 form.
+    ASSERT_NE(extract(place("bad.gz", gzipMember("b", "\x81\x20x"))), 0);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"bad", "dots", "empty", "folder"}));
+    EXPECT_EQ(output("folder"), "f");
+    // A name naming the archive itself would truncate it before it is read.
+    const std::string self = gzipMember("payload", "self.gz");
+    ASSERT_NE(extract(place("self.gz", self), "\\in"), 0);
+    EXPECT_EQ(testing_support::readFile(host("\\in\\self.gz")), self);
+    EXPECT_EQ(testing_support::readFile(host("\\in\\self")), "payload");
+}
+
+TEST_F(GzipNames, NameFollowsTheExtraFieldAndPrecedesCommentAndHeaderCrc) {
+    const std::string data = testing_support::sampleData(5000, 3);
+    const std::string member =
+        gzipMember(data, "named.txt", "a comment, not the name", std::string("AP\x04\0wxyz", 8), true);
+    ASSERT_NE(extract(place("fields.gz", member)), 0);
+    EXPECT_EQ(outputs(), std::vector<std::string>{"named.txt"});
+    EXPECT_TRUE(sameBytes(output("named.txt"), data));
+}
+
+TEST_F(GzipNames, StoredNameTooLongForAPathFailsRatherThanBeingReplaced) {
+    EXPECT_EQ(extract(place("y.gz", gzipMember("a", std::string(300, 'n').c_str()))), 0);
+    EXPECT_TRUE(outputs().empty());
+}
+
+TEST_F(GzipDecoding, ConcatenatedMembersAndLargeInputsDecodeFully) {
+    const std::string data = testing_support::sampleData(3 * 1048576 + 12345, 7);
+    const std::string joined = fixture("no-name.gz") + gzipMember(data, nullptr) + fixture("binary-9.gz");
+    ASSERT_NE(extract(place("joined.gz", joined)), 0);
+    EXPECT_TRUE(sameBytes(output("joined"), fixture("sample.txt") + data + fixture("sample.bin")));
+}
+
+TEST_F(GzipFailures, TruncatedInputKeepsTheDecodedPrefix) {
+    const std::string data = testing_support::sampleData(200000, 2);
+    const std::string member = gzipMember(data, nullptr);
+    ASSERT_EQ(extract(place("cut.gz", member.substr(0, member.size() / 2))), 0);
+    EXPECT_GT(output("cut").size(), 0u);
+    EXPECT_TRUE(isPrefixOf(output("cut"), data));
+}
+
+TEST_F(GzipFailures, DamagedDataChecksumsAndHeadersAreReported) {
+    const std::string good = fixture("no-name.gz");
+    std::string badCrc = good, badLength = good, badData = good, oldMagic = good, otherMethod = good;
+    badCrc[good.size() - 8] ^= 1;
+    badLength[good.size() - 4] ^= 1;
+    badData[40] ^= '\xFF';
+    oldMagic[1] = '\x9E';  // zlib would copy such a file through as it is
+    otherMethod[2] = 7;
+    EXPECT_EQ(extract(place("crc.gz", badCrc)), 0);
+    EXPECT_EQ(extract(place("length.gz", badLength)), 0);
+    EXPECT_EQ(extract(place("data.gz", badData)), 0);
+    EXPECT_EQ(extract(place("second.gz", good + badData)), 0);
+    EXPECT_EQ(extract(place("old.gz", oldMagic)), 0);
+    EXPECT_EQ(extract(place("method.gz", otherMethod)), 0);
+    EXPECT_EQ(extract(place("short.gz", good.substr(0, 9))), 0);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"crc", "data", "length", "second"}));
+    for (const char* name : {"crc", "data", "length"}) EXPECT_TRUE(isPrefixOf(output(name), fixture("sample.txt")));
+}
+
+TEST_F(GzipFailures, ProbeWantsTheMagicAndTenBytes) {
+    const std::string member = fixture("no-name.gz");
+    EXPECT_TRUE(probe(handler, member.substr(0, 10)));
+    EXPECT_FALSE(probe(handler, member.substr(0, 9)));
+    EXPECT_TRUE(probe(handler, std::string("\x1F\x9E", 2) + std::string(8, '\0')));
+    EXPECT_FALSE(probe(handler, std::string("\x1F\x9D", 2) + std::string(8, '\0')));
+    EXPECT_FALSE(handler.matchesExtension("gz"));
+}
+
+}  // namespace
