@@ -8,6 +8,7 @@ packages=(
   zlib1g-dev libbz2-dev libminizip-dev libfltk1.3-dev libgtest-dev
   clang libclang-rt-14-dev
   gzip pigz bzip2 ncompress 7zip libarchive-tools time
+  zip unzip arj lhasa sharutils uudeview mpack gcab python3
 )
 
 missing=()
