@@ -1,0 +1,39 @@
+// Shared scaffolding of the libFuzzer targets: a private device file system
+// per process and one probe-then-extract pass per input, with a check that
+// nothing was written outside the output folder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class FormatHandler;
+
+namespace fuzzing {
+
+// Device path of the folder every extraction writes into.
+constexpr const char* kOutFolder = "\\out";
+
+// Sets up the process once (idempotent): a temporary device root holding
+// \in and \out, a private registry home, the lead table and the SniffBuffer.
+void initOnce();
+
+// Host path of the device root.
+const std::string& rootDirectory();
+
+// Writes data to the device file "\in\<inputName>" and returns its device
+// path (valid until the next call).
+const char* writeInput(const char* inputName, const std::uint8_t* data, std::size_t size);
+
+// One request as the driver makes it, without detection short-cuts: the
+// SniffBuffer gets the file's head, probe runs, and extract runs whatever
+// probe answered (extract must be safe on input probe would have refused).
+// Afterwards the tree is checked and the output folder emptied.
+void probeAndExtract(FormatHandler& handler, const char* inputName, const std::uint8_t* data,
+                     std::size_t size);
+
+// Aborts when anything other than the current input file and the contents of
+// \out exists below the device root; then empties \out.
+void checkConfinementAndClean(const char* inputName);
+
+}  // namespace fuzzing
