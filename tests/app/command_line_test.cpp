@@ -92,6 +92,17 @@ TEST_F(Program, StoredCreateFolderIsHonoured) {
     ProgramRun run = runProgram({"#F(\\in\\report.txt.gz)#P(\\out)"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_TRUE(testing_support::sameBytes(readFile(host("\\out\\report\\report.txt")), content_));
+
+    // Only a stored 1 turns the option on.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\kelvane\\unpacker", 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    DWORD two = 2;
+    RegSetValueExW(key, u"CreateFolder", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), sizeof two);
+    RegCloseKey(key);
+    run = runProgram({"#F(\\in\\report.txt.gz)#P(\\flat)"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_TRUE(testing_support::sameBytes(readFile(host("\\flat\\report.txt")), content_));
 }
 
 TEST_F(Program, NestedParenthesesInTheArchiveName) {
