@@ -203,6 +203,30 @@ bool utf16ToUtf8(std::u16string_view utf16, std::string& out) {
     return true;
 }
 
+namespace {
+
+// The device calls' result contract: with no capacity the units needed,
+// otherwise the units written, or 0 and ERROR_INSUFFICIENT_BUFFER when they
+// do not fit.
+template <typename Unit>
+int deliverConverted(const std::basic_string<Unit>& converted, Unit* destination,
+                     int destinationCapacity) {
+    if (converted.size() > static_cast<std::size_t>(INT_MAX)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    int needed = static_cast<int>(converted.size());
+    if (destinationCapacity == 0) return needed;
+    if (needed > destinationCapacity) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(destination, converted.data(), converted.size() * sizeof(Unit));
+    return needed;
+}
+
+}  // namespace
+
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* source, int sourceLength,
                         WCHAR* destination, int destinationCapacity) {
     if (!source || sourceLength == 0 || sourceLength < -1 || destinationCapacity < 0 ||
@@ -219,18 +243,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char* source, int sour
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
     }
-    if (converted.size() > static_cast<std::size_t>(INT_MAX)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    int needed = static_cast<int>(converted.size());
-    if (destinationCapacity == 0) return needed;
-    if (needed > destinationCapacity) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::memcpy(destination, converted.data(), converted.size() * sizeof(WCHAR));
-    return needed;
+    return deliverConverted(converted, destination, destinationCapacity);
 }
 
 int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* source, int sourceLength,
@@ -251,16 +264,5 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* source, int sou
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
     }
-    if (converted.size() > static_cast<std::size_t>(INT_MAX)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    int needed = static_cast<int>(converted.size());
-    if (destinationCapacity == 0) return needed;
-    if (needed > destinationCapacity) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::memcpy(destination, converted.data(), converted.size());
-    return needed;
+    return deliverConverted(converted, destination, destinationCapacity);
 }
