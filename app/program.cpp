@@ -12,6 +12,8 @@
 #include "formats/handler_registry.h"
 #include "platform/files.h"
 #include "platform/text_conversion.h"
+#include "platform/win/backend.h"
+#include "ui/main_window.h"
 #include "ui/settings_store.h"
 #include "ui/string_table.h"
 
@@ -32,11 +34,24 @@ int finishRequest() {
     return exitStatusFor(outcome);
 }
 
-int dialogUnavailable() {
-    std::fprintf(stderr,
-                 "tovrin-unpacker: this build has no main dialog yet; extract with a keyed "
-                 "command line such as '#F(archive)#P(folder)' (see --help)\n");
-    return kExitDialogUnavailable;
+// The dialog paths: the main window and its dialog on the backend a test
+// installed or the display allows.
+int runDialog() {
+    WindowBackend* backend = window_system::backend();
+    if (!backend) {
+        backend = openDisplayBackend();
+        window_system::installBackend(backend);
+    }
+    if (!backend) {
+        std::fprintf(stderr,
+                     "tovrin-unpacker: no display to show the main dialog on (neither DISPLAY "
+                     "nor WAYLAND_DISPLAY is set); extract without a dialog with a keyed "
+                     "command line such as '#F(archive)#P(folder)' (see --help)\n");
+        return kExitDialogUnavailable;
+    }
+    int quitCode = runMainWindow(SW_SHOWNORMAL);
+    window_system::reset();
+    return quitCode == 0 ? 0 : kExitDialogUnavailable;
 }
 
 // The silent request named by #F, #P and #S.
@@ -72,7 +87,10 @@ int silentExtraction(const WCHAR* commandLine) {
 }
 
 int startupAction(const WCHAR* commandLine) {
-    if (!commandLine[0]) return dialogUnavailable();
+    if (!commandLine[0]) {
+        appState.commandLineFile[0] = 0;
+        return runDialog();
+    }
     if (containsIgnoreCase(commandLine, u"#F(") && containsIgnoreCase(commandLine, u"#P(")) {
         return silentExtraction(commandLine);
     }
@@ -84,10 +102,11 @@ int startupAction(const WCHAR* commandLine) {
         return exitStatusFor(outcomeOf(appState));
     }
     std::size_t length = wideLength(commandLine);
+    appState.commandLineFile[0] = 0;
     if (length < MAX_PATH) {
         for (std::size_t i = 0; i <= length; ++i) appState.commandLineFile[i] = commandLine[i];
     }
-    return dialogUnavailable();
+    return runDialog();
 }
 
 }  // namespace

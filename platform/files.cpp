@@ -21,6 +21,7 @@
 
 #include "platform/handles.h"
 #include "platform/host_files.h"
+#include "platform/win/progress_hook.h"
 
 namespace {
 
@@ -362,6 +363,7 @@ std::FILE* openDeviceStream(LPCWSTR path, const char* mode) {
     bool existed = false;
     int fd = openHostFile(hostPath, request, existed);
     if (fd < 0) return nullptr;
+    if (request.write) reportOutputCreated(path);
     std::FILE* stream = fdopen(fd, mode);
     if (!stream) {
         int error = errno;

@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   gzip pigz bzip2 ncompress 7zip libarchive-tools time
   zip unzip arj lhasa sharutils uudeview mpack gcab python3
+  xvfb xdotool imagemagick
 )
 
 missing=()

@@ -13,6 +13,9 @@ cmake -S "$top" -B "$top/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIN_
 cmake --build "$top/build-test" -j"$jobs"
 (cd "$top/build-test" && ctest --output-on-failure -j"$jobs")
 
+echo "== the real window under Xvfb (screenshot: build-test/ui-e2e.png)"
+bash "$top/tests/ui/xvfb-e2e.sh" "$top/build-test"
+
 echo "== fuzz smoke run"
 if [ -x "$top/fuzz/run-fuzzers.sh" ]; then
   "$top/fuzz/run-fuzzers.sh" "${FUZZ_SECONDS:-20}"

@@ -149,6 +149,9 @@ TEST_F(Program, TextsThatCannotBeNarrowedRefuseTheRequest) {
 
 TEST_F(Program, PathsAndEmptyLinesNeedTheDialog) {
     writeGzip("\\in\\data.gz");
+    // Without a display the dialog cannot be shown.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
     ProgramRun empty = runProgram({});
     EXPECT_EQ(empty.exitStatus, 1);
     EXPECT_NE(empty.err.find("dialog"), std::string::npos);

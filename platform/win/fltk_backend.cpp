@@ -1,0 +1,473 @@
+// The FLTK backend: every dialog becomes a real window of the device's
+// screen size with its menu bar along the bottom; controls become widgets.
+// Widgets report what a person does through the window system's input
+// calls, and the window system's changes are copied back onto the widgets.
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Check_Button.H>
+#include <FL/Fl_Choice.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Hold_Browser.H>
+#include <FL/Fl_Input.H>
+#include <FL/Fl_Menu_Bar.H>
+#include <FL/Fl_RGB_Image.H>
+#include <FL/Fl_Secret_Input.H>
+#include <FL/fl_ask.H>
+#include <FL/fl_draw.H>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/text_conversion.h"
+#include "platform/win/backend.h"
+
+namespace {
+
+constexpr int kFontSize = 12;
+
+std::string utf8Of(const WCHAR* text) {
+    std::string out;
+    if (text && !utf16ToUtf8(text, out)) out.clear();
+    return out;
+}
+std::string utf8Of(const std::u16string& text) { return utf8Of(text.c_str()); }
+
+bool equalsIgnoreCase(const WCHAR* a, const WCHAR* b) {
+    if (!a || !b) return false;
+    for (;; ++a, ++b) {
+        WCHAR x = *a, y = *b;
+        if (x >= u'a' && x <= u'z') x = static_cast<WCHAR>(x - 32);
+        if (y >= u'a' && y <= u'z') y = static_cast<WCHAR>(y - 32);
+        if (x != y) return false;
+        if (!x) return true;
+    }
+}
+
+bool busy() { return window_system::waitCursorShown(); }
+
+// A dialog's window: Enter and Esc become the dialog keys, closing it is
+// WM_CLOSE (the dialog's Cancel).
+class DialogWindow : public Fl_Double_Window {
+public:
+    DialogWindow(HWND dialogHandle, int w, int h, const char* title)
+        : Fl_Double_Window(w, h, title), dialog(dialogHandle) {}
+
+    int handle(int event) override {
+        if ((event == FL_SHORTCUT || event == FL_KEYBOARD) && !busy()) {
+            int key = Fl::event_key();
+            if (key == FL_Enter || key == FL_KP_Enter) {
+                window_system::pressKey(dialog, VK_RETURN);
+                return 1;
+            }
+            if (key == FL_Escape) {
+                window_system::pressKey(dialog, VK_ESCAPE);
+                return 1;
+            }
+        }
+        return Fl_Double_Window::handle(event);
+    }
+
+    HWND dialog;
+    Fl_Box* status = nullptr;
+};
+
+class FltkBackend : public WindowBackend {
+public:
+    void windowCreated(HWND window) override {
+        const WCHAR* cls = window_system::classNameOf(window);
+        DWORD style = window_system::styleOf(window);
+        if (!(style & WS_CHILD)) {
+            if (equalsIgnoreCase(cls, u"Dialog")) createDialogWindow(window);
+            // The main window draws nothing and the dialog covers it: it
+            // needs no window of its own. Menu bars are built once they
+            // have their menu.
+            return;
+        }
+        Fl_Window* host = hostWindowOf(GetParent(window));
+        if (!host) return;
+        Fl_Widget* widget = nullptr;
+        if (equalsIgnoreCase(cls, kEditClass)) {
+            Fl_Input* input = (style & ES_PASSWORD) ? new Fl_Secret_Input(0, 0, 10, 10)
+                                                    : new Fl_Input(0, 0, 10, 10);
+            input->when(FL_WHEN_CHANGED);
+            input->callback(inputChanged, window);
+            input->textsize(kFontSize);
+            widget = input;
+        } else if (equalsIgnoreCase(cls, kButtonClass)) {
+            Fl_Button* button = (style & BS_TYPEMASK) == BS_AUTOCHECKBOX
+                                    ? new Fl_Check_Button(0, 0, 10, 10)
+                                    : new Fl_Button(0, 0, 10, 10);
+            button->callback(buttonClicked, window);
+            widget = button;
+        } else if (equalsIgnoreCase(cls, kComboBoxClass)) {
+            auto* choice = new Fl_Choice(0, 0, 10, 10);
+            choice->textsize(kFontSize);
+            choice->callback(comboChosen, window);
+            widget = choice;
+        } else if (equalsIgnoreCase(cls, kListViewClass)) {
+            auto* browser = new Fl_Hold_Browser(0, 0, 10, 10);
+            browser->textsize(kFontSize);
+            browser->callback(rowChosen, window);
+            widget = browser;
+        } else {
+            auto* box = new Fl_Box(0, 0, 10, 10);
+            box->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
+            widget = box;
+        }
+        widget->labelsize(kFontSize);
+        host->add(widget);
+        widgets[window] = widget;
+        windowChanged(window);
+    }
+
+    void windowChanged(HWND window) override {
+        if (dialogs.count(window)) {
+            syncDialog(window);
+            return;
+        }
+        if (window_system::menuOf(window)) {
+            syncMenuBar(window);
+            return;
+        }
+        auto found = widgets.find(window);
+        if (found == widgets.end()) return;
+        Fl_Widget* widget = found->second;
+        RECT rect{};
+        RECT parentRect{};
+        GetWindowRect(window, &rect);
+        GetWindowRect(GetParent(window), &parentRect);
+        widget->resize(rect.left - parentRect.left, rect.top - parentRect.top,
+                       rect.right - rect.left, rect.bottom - rect.top);
+        const WCHAR* cls = window_system::classNameOf(window);
+        std::string text = utf8Of(window_system::textOf(window));
+        if (equalsIgnoreCase(cls, kEditClass)) {
+            auto* input = static_cast<Fl_Input*>(widget);
+            if (text != input->value()) input->value(text.c_str());
+        } else if (equalsIgnoreCase(cls, kButtonClass)) {
+            widget->copy_label(text.c_str());
+            if (window_system::isCheckBox(window))
+                static_cast<Fl_Button*>(widget)->value(window_system::checkState(window));
+        } else if (equalsIgnoreCase(cls, kStaticClass)) {
+            widget->copy_label(text.c_str());
+        } else if (equalsIgnoreCase(cls, kComboBoxClass)) {
+            auto* choice = static_cast<Fl_Choice*>(widget);
+            choice->clear();
+            for (const std::u16string& entry : *window_system::comboEntries(window)) {
+                // add() would read '/', '&' and '|' as menu syntax.
+                int index = choice->add("x", 0, nullptr);
+                if (index >= 0) choice->replace(index, utf8Of(entry).c_str());
+            }
+            choice->value(window_system::comboSelection(window));
+        } else if (equalsIgnoreCase(cls, kListViewClass)) {
+            auto* browser = static_cast<Fl_Hold_Browser*>(widget);
+            browser->clear();
+            const auto& rows = *window_system::listRows(window);
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                std::string line;
+                for (std::size_t column = 0; column < rows[i].size(); ++column) {
+                    if (column) line += '\t';
+                    line += utf8Of(rows[i][column]);
+                }
+                browser->add(line.c_str());
+                if (window_system::listRowSelected(window, i))
+                    browser->select(static_cast<int>(i) + 1);
+            }
+        }
+        if (window_system::styleOf(window) & WS_VISIBLE) {
+            widget->show();
+        } else {
+            widget->hide();
+        }
+        if (window_system::styleOf(window) & WS_DISABLED) widget->deactivate();
+        widget->redraw();
+    }
+
+    void windowDestroyed(HWND window) override {
+        auto dialog = dialogs.find(window);
+        if (dialog != dialogs.end()) {
+            dialog->second->hide();
+            Fl::delete_widget(dialog->second);
+            dialogs.erase(dialog);
+            // Its widgets went with it.
+            for (auto it = widgets.begin(); it != widgets.end();) {
+                if (GetParent(it->first) == window) {
+                    it = widgets.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            menuBars.erase(window_system::menuBarOf(window));
+            return;
+        }
+        auto widget = widgets.find(window);
+        if (widget != widgets.end()) {
+            if (Fl_Group* parent = widget->second->parent()) parent->remove(widget->second);
+            Fl::delete_widget(widget->second);
+            widgets.erase(widget);
+        }
+        auto bar = menuBars.find(window);
+        if (bar != menuBars.end()) {
+            if (Fl_Group* parent = bar->second->parent()) parent->remove(bar->second);
+            Fl::delete_widget(bar->second);
+            menuBars.erase(bar);
+        }
+    }
+
+    void waitForInput() override {
+        while (!window_system::messagesPending()) {
+            if (!Fl::first_window()) {
+                // No window is left for a person to act in.
+                PostQuitMessage(0);
+                return;
+            }
+            Fl::wait();
+        }
+    }
+
+    int messageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
+                   UINT style) override {
+        std::string message = utf8Of(text);
+        fl_message_title(utf8Of(caption).c_str());
+        if (style & MB_YESNO) {
+            return fl_choice("%s", "No", "Yes", nullptr, message.c_str()) == 1 ? IDYES : IDNO;
+        }
+        if (style & MB_ICONHAND) {
+            fl_alert("%s", message.c_str());
+        } else {
+            fl_message("%s", message.c_str());
+        }
+        return IDOK;
+    }
+
+    void waitCursorChanged(bool shown) override {
+        for (auto& dialog : dialogs) {
+            dialog.second->cursor(shown ? FL_CURSOR_WAIT : FL_CURSOR_DEFAULT);
+            if (!shown && dialog.second->status) dialog.second->status->hide();
+        }
+        lastPaint = std::chrono::steady_clock::time_point{};
+        Fl::flush();
+    }
+
+    SIZE textExtent(const WCHAR* text, int length) override {
+        std::string utf8 = utf8Of(std::u16string(text, static_cast<std::size_t>(length)));
+        fl_font(FL_HELVETICA, kFontSize);
+        return {static_cast<LONG>(fl_width(utf8.c_str())), static_cast<LONG>(fl_height())};
+    }
+
+    // Repaints at most every 50 ms; the window system drops input while the
+    // wait cursor is up, so handling events here acts on nothing.
+    void progress(const std::u16string& outputPath, unsigned filesSoFar) override {
+        auto now = std::chrono::steady_clock::now();
+        if (now - lastPaint < std::chrono::milliseconds(50)) return;
+        lastPaint = now;
+        HWND active = window_system::activeDialog();
+        auto found = dialogs.find(active);
+        if (found == dialogs.end()) return;
+        DialogWindow* window = found->second;
+        if (!window->status) {
+            window->status = new Fl_Box(0, 0, 10, 10);
+            window->status->box(FL_FLAT_BOX);
+            window->status->color(FL_YELLOW);
+            window->status->labelsize(kFontSize);
+            window->status->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
+            window->add(window->status);
+        }
+        RECT client{};
+        GetClientRect(active, &client);
+        int height = kFontSize + 6;
+        window->status->resize(0, client.bottom - height, client.right, height);
+        char count[32];
+        std::snprintf(count, sizeof count, "Writing file %u: ", filesSoFar);
+        window->status->copy_label((count + utf8Of(outputPath)).c_str());
+        window->status->show();
+        window->status->redraw();
+        Fl::check();
+    }
+
+private:
+    static void inputChanged(Fl_Widget* widget, void* data) {
+        if (busy()) {
+            // Typing while a request runs does not happen either.
+            static_cast<Fl_Input*>(widget)->value(
+                utf8Of(window_system::textOf(static_cast<HWND>(data))).c_str());
+            return;
+        }
+        std::u16string text;
+        if (!utf8ToUtf16(static_cast<Fl_Input*>(widget)->value(), text)) return;
+        window_system::typeText(static_cast<HWND>(data), text.c_str(), false);
+    }
+    static void buttonClicked(Fl_Widget* widget, void* data) {
+        auto* window = static_cast<HWND>(data);
+        if (busy()) {
+            // Undo FLTK's own toggle: the click did not happen.
+            if (window_system::isCheckBox(window))
+                static_cast<Fl_Button*>(widget)->value(window_system::checkState(window));
+            return;
+        }
+        window_system::clickControl(window);
+        // A check box that did not take the click shows its real state.
+        if (window_system::isCheckBox(window))
+            static_cast<Fl_Button*>(widget)->value(window_system::checkState(window));
+    }
+    static void comboChosen(Fl_Widget* widget, void* data) {
+        auto* window = static_cast<HWND>(data);
+        if (busy()) {
+            static_cast<Fl_Choice*>(widget)->value(window_system::comboSelection(window));
+            return;
+        }
+        window_system::chooseComboEntry(window, static_cast<Fl_Choice*>(widget)->value());
+    }
+    static void rowChosen(Fl_Widget* widget, void* data) {
+        if (busy()) return;
+        window_system::selectListRow(static_cast<HWND>(data),
+                                     static_cast<Fl_Hold_Browser*>(widget)->value() - 1);
+    }
+    static void menuChosen(Fl_Widget* widget, void* data) {
+        if (busy()) return;
+        auto command = static_cast<WORD>(reinterpret_cast<std::uintptr_t>(data));
+        window_system::chooseCommand(static_cast<HWND>(widget->user_data()), command);
+    }
+    static void windowClosed(Fl_Widget* widget, void* data) {
+        if (busy()) return;
+        PostMessageW(static_cast<HWND>(data), WM_CLOSE, 0, 0);
+    }
+
+    void createDialogWindow(HWND dialog) {
+        std::string title = utf8Of(window_system::textOf(dialog));
+        SIZE screen = window_system::screenSize();
+        auto* window = new DialogWindow(dialog, screen.cx, screen.cy, title.c_str());
+        window->end();
+        window->copy_label(title.c_str());
+        window->callback(windowClosed, dialog);
+        window->color(FL_WHITE);
+        static Fl_RGB_Image* icon = programIcon();
+        if (icon) window->icon(icon);
+        dialogs[dialog] = window;
+    }
+
+    // The icon of the program's window class, for the window manager.
+    static Fl_RGB_Image* programIcon() {
+        const IconImage* icon = window_system::programIcon();
+        if (!icon || icon->width <= 0 || icon->height <= 0) return nullptr;
+        static std::vector<unsigned char> rgba;
+        rgba.resize(static_cast<std::size_t>(icon->width) * static_cast<std::size_t>(icon->height) * 4);
+        for (std::size_t i = 0; i < rgba.size() / 4; ++i) {
+            std::uint32_t pixel = icon->argb[i];
+            rgba[i * 4 + 0] = static_cast<unsigned char>(pixel >> 16);
+            rgba[i * 4 + 1] = static_cast<unsigned char>(pixel >> 8);
+            rgba[i * 4 + 2] = static_cast<unsigned char>(pixel);
+            rgba[i * 4 + 3] = static_cast<unsigned char>(pixel >> 24);
+        }
+        return new Fl_RGB_Image(rgba.data(), icon->width, icon->height, 4);
+    }
+
+    Fl_Window* hostWindowOf(HWND parent) {
+        auto found = dialogs.find(parent);
+        return found == dialogs.end() ? nullptr : found->second;
+    }
+
+    void syncDialog(HWND dialog) {
+        DialogWindow* window = dialogs[dialog];
+        RECT client{};
+        GetClientRect(dialog, &client);
+        int barHeight = window_system::menuBarOf(dialog) ? window_system::kMenuBarHeight : 0;
+        int width = client.right > 0 ? client.right : window->w();
+        int height = (client.bottom > 0 ? client.bottom : window->h()) + barHeight;
+        if (window->w() != width || window->h() != height) {
+            window->size(width, height);
+            window->size_range(width, height, width, height);
+        }
+        if (HWND bar = window_system::menuBarOf(dialog)) syncMenuBar(bar);
+        if ((window_system::styleOf(dialog) & WS_VISIBLE) && !window->shown()) window->show();
+        window->redraw();
+    }
+
+    void syncMenuBar(HWND bar) {
+        HWND owner = GetParent(bar);
+        auto host = dialogs.find(owner);
+        if (host == dialogs.end()) return;
+        Fl_Menu_Bar*& menuBar = menuBars[bar];
+        if (!menuBar) {
+            menuBar = new Fl_Menu_Bar(0, 0, 10, 10);
+            menuBar->textsize(kFontSize);
+            menuBar->box(FL_UP_BOX);
+            menuBar->user_data(owner);  // the window that hears the commands
+            const MenuTemplate* menu = window_system::menuOf(bar);
+            for (std::size_t i = 0; i < menu->itemCount; ++i) {
+                const MenuItemTemplate& item = menu->items[i];
+                std::string label = utf8Of(item.text);
+                if (!item.popup) {
+                    menuBar->add(label.c_str(), 0, menuChosen, commandData(item.command), 0);
+                    continue;
+                }
+                bool dividerNext = false;
+                for (std::size_t j = 0; j < item.popupCount; ++j) {
+                    const MenuItemTemplate& entry = item.popup[j];
+                    if (!entry.text) {
+                        dividerNext = true;
+                        continue;
+                    }
+                    std::string path = label + "/" + utf8Of(entry.text);
+                    if (dividerNext) {
+                        // FLTK draws the divider under the entry before.
+                        const Fl_Menu_Item* previous = menuBar->find_item(lastPath.c_str());
+                        if (previous)
+                            const_cast<Fl_Menu_Item*>(previous)->flags |= FL_MENU_DIVIDER;
+                        dividerNext = false;
+                    }
+                    menuBar->add(path.c_str(), 0, menuChosen, commandData(entry.command), 0);
+                    lastPath = path;
+                }
+            }
+            host->second->add(menuBar);
+        }
+        RECT client{};
+        GetClientRect(owner, &client);
+        menuBar->resize(0, client.bottom, client.right, window_system::kMenuBarHeight);
+        if (window_system::styleOf(bar) & WS_VISIBLE) {
+            menuBar->show();
+        } else {
+            menuBar->hide();
+        }
+    }
+
+    static void* commandData(WORD command) {
+        return reinterpret_cast<void*>(static_cast<std::uintptr_t>(command));
+    }
+
+    std::map<HWND, DialogWindow*> dialogs;
+    std::map<HWND, Fl_Widget*> widgets;
+    std::map<HWND, Fl_Menu_Bar*> menuBars;
+    std::string lastPath;
+    std::chrono::steady_clock::time_point lastPaint{};
+};
+
+void cannotOpenDisplay(const char* format, ...) {
+    std::fprintf(stderr,
+                 "tovrin-unpacker: cannot open the display to show the main dialog on; extract "
+                 "without a dialog with a keyed command line such as '#F(archive)#P(folder)' "
+                 "(see --help)\n");
+    std::exit(1);
+}
+
+}  // namespace
+
+WindowBackend* openDisplayBackend() {
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!display || !*display) && (!wayland || !*wayland)) return nullptr;
+    // FLTK ends the process through its fatal handler when the display
+    // cannot be opened: say so clearly instead of its bare message.
+    Fl::fatal = cannotOpenDisplay;
+    fl_open_display();
+    FL_NORMAL_SIZE = kFontSize;
+    fl_message_font(FL_HELVETICA, kFontSize);
+    fl_close = "OK";
+    static FltkBackend backend;
+    return &backend;
+}

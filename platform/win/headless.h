@@ -1,0 +1,59 @@
+// The headless backend: no display at all. A test installs it, queues the
+// steps a person would take, runs the program, and reads back what the
+// person would have seen. Each step runs when the program waits for input
+// (its message queue is empty), so everything the previous step caused has
+// been handled by then.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/win/backend.h"
+
+namespace headless {
+
+struct ShownMessage {
+    std::u16string caption;
+    std::u16string text;
+    UINT style;
+    HWND owner;
+};
+
+// Makes the headless backend the one in use, with no steps, no answers and
+// no messages shown; reset() clears the window system too.
+void install();
+void uninstall();
+
+// Queues a step. When the program waits and no step is left, the run ends
+// (quit message with code 1) and ranOutOfSteps() turns true: a test that
+// forgot to close the dialog fails instead of hanging.
+void whenIdle(std::function<void()> step);
+bool ranOutOfSteps();
+// The answer to the next message box (IDOK when none is queued).
+void answerNextMessageBox(int answer);
+const std::vector<ShownMessage>& messagesShown();
+// Output files reported by the progress hook while requests ran.
+const std::vector<std::u16string>& progressSeen();
+
+// Actions on the innermost running dialog. Each returns false when the
+// control or command is not there for a person to use (missing, hidden).
+bool typeInto(int controlId, const std::u16string& text);
+bool click(int controlId);
+bool chooseMenu(int command);  // must be an item of the dialog's menu bar
+void pressEnter();
+void pressEscape();
+// The device turns: a new screen size, then WM_SETTINGCHANGE to the dialog.
+void rotateScreen(int width, int height);
+
+// Reading the innermost dialog's controls.
+std::u16string textOf(int controlId);
+bool isChecked(int controlId);
+bool isVisible(int controlId);
+RECT rectOf(int controlId);  // in the dialog's client coordinates
+HWND dialog();
+
+// The text height the backend reports for the screen font.
+constexpr int kTextHeight = 13;
+
+}  // namespace headless

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# End-to-end check of the real window under Xvfb: the program opens its
+# dialog, a person types an archive and a folder and chooses Extract from
+# the menu bar, the archive extracts byte for byte, the outcome message is
+# shown, and Esc ends the program with status 0. A screenshot of the
+# message over the dialog is kept as BUILD_DIR/ui-e2e.png.
+# Usage: tests/ui/xvfb-e2e.sh [BUILD_DIR]   (needs xvfb, xdotool, imagemagick)
+set -euo pipefail
+top="$(cd "$(dirname "$0")/../.." && pwd)"
+build="$(cd "${1:-$top/build}" && pwd)"
+program="$build/tovrin-unpacker"
+[ -x "$program" ] || { echo "xvfb-e2e: no program at $program" >&2; exit 1; }
+for tool in Xvfb xdotool import gzip cmp; do
+  command -v "$tool" >/dev/null || { echo "xvfb-e2e: $tool is missing" >&2; exit 1; }
+done
+
+work="$(mktemp -d /tmp/tovrin-xvfb-XXXXXX)"
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A display number nobody uses.
+display=""
+for n in $(seq 90 140); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
+done
+[ -n "$display" ] || { echo "xvfb-e2e: no free display" >&2; exit 1; }
+Xvfb "$display" -screen 0 480x400x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY="$display"
+for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+
+mkdir -p "$work/root/in" "$work/config"
+head -c 300000 /dev/urandom >"$work/expected"
+gzip -9 -n -c "$work/expected" >"$work/root/in/sample.gz"
+
+(cd "$work" && TOVRIN_ROOT="$work/root" XDG_CONFIG_HOME="$work/config" "$program") \
+  >"$work/out.log" 2>&1 &
+app_pid=$!
+
+window="$(timeout 15 xdotool search --sync --onlyvisible --name '^Tovrin UnPacker$' | head -1)"
+[ -n "$window" ] || { echo "xvfb-e2e: the dialog did not open" >&2; cat "$work/out.log" >&2; exit 1; }
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$window")"
+
+# The file field has the focus when the dialog opens; Tab leads to the
+# extract path, which shows the stored path (the root) until replaced.
+xdotool windowfocus --sync "$window" 2>/dev/null || true
+xdotool type --delay 15 '\in\sample.gz'
+xdotool key Tab ctrl+a
+xdotool type --delay 15 '\out'
+# "Extract", the first item of the menu bar along the bottom.
+xdotool mousemove --window "$window" 20 $((HEIGHT - 12)) click 1
+
+for _ in $(seq 100); do [ -f "$work/root/out/sample" ] && break; sleep 0.1; done
+sleep 1
+if ! cmp -s "$work/expected" "$work/root/out/sample"; then
+  echo "xvfb-e2e: the extracted file is missing or differs (see $build/ui-e2e-failure.png)" >&2
+  import -window root "$build/ui-e2e-failure.png" || true
+  exit 1
+fi
+import -window root "$build/ui-e2e.png"
+
+# Close the message, then the dialog.
+xdotool key Return
+sleep 0.5
+xdotool mousemove --window "$window" 120 200 click 1
+xdotool key Escape
+status=""
+for _ in $(seq 50); do
+  if ! kill -0 "$app_pid" 2>/dev/null; then wait "$app_pid" && status=0 || status=$?; break; fi
+  sleep 0.1
+done
+app_pid=""
+if [ "$status" != "0" ]; then
+  echo "xvfb-e2e: the program did not end with status 0 after Esc (status '${status}')" >&2
+  exit 1
+fi
+echo "xvfb-e2e: 1 passed, 0 failed (screenshot: $build/ui-e2e.png)"
