@@ -1,0 +1,199 @@
+// Fixtures: tests/fixtures/make-lzh-fixtures.sh (the Java LHA library writing
+// every method at header levels 0-2; lhasa and 7zz agree on the methods they
+// read). Synthetic archives are built here with lzh_test_support.h.
+#include <sys/stat.h>
+
+#include <ctime>
+#include <string>
+
+#include "tests/formats/lzh/lzh_test_support.h"
+#include "tests/formats/stream/stream_sandbox.h"
+
+namespace {
+
+using namespace lzh_testing;
+using testing_support::sameBytes;
+
+class LzhTest : public stream_testing::StreamSandbox {
+protected:
+    int extract(const std::string& devicePath) { return handler.extract(devicePath.c_str(), "\\out"); }
+    int extractBytes(const std::string& archive) { return extract(place("a.lzh", archive)); }
+    // Probing reads the file as well as its head in the SniffBuffer.
+    bool probeBytes(const std::string& content) {
+        place("probed", content);
+        return probe(handler, content);
+    }
+    static std::string lzhFixture(const std::string& name) {
+        return testing_support::readFile(testing_support::fixturePath("lzh/" + name));
+    }
+    struct stat info(const std::string& relative) const {
+        struct stat st{};
+        ::stat((root() + "/out/" + relative).c_str(), &st);
+        return st;
+    }
+    LzhHandler handler;
+};
+using LzhArchives = LzhTest;
+using LzhHeaders = LzhTest;
+using LzhSafety = LzhTest;
+
+std::time_t localTime(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+TEST_F(LzhArchives, EveryMethodAtEveryLevelExtractsByteExactly) {
+    const std::string text = fixtureText(9000, 1);
+    const std::string binary = fixtureBinary(20000, 2);
+    const std::string small = fixtureText(500, 4);
+    // The fixtures were packed on a machine keeping UTC; DOS times are local.
+    const std::time_t packedAt = 1614834368;  // 2021-03-04 05:06:08 UTC
+    for (const char* method : {"lh0", "lh1", "lh2", "lh3", "lh5", "lh6", "lh7", "lzs", "lz5"}) {
+        for (int level = 0; level <= 2; ++level) {
+            const std::string name = std::string(method) + "-l" + std::to_string(level);
+            SCOPED_TRACE(name);
+            testing_support::runShell("rm -rf '" + root() + "/out'/*");
+            ASSERT_EQ(extractBytes(lzhFixture(name + ".lzh")), 1);
+            const bool stored = std::string(method) == "lh0";
+            std::vector<std::string> expected = {"dir/sub/a.txt", "empty.txt", "text.txt",
+                                                 "\xE8\xA1\xA8\xE3\x82\xBD.txt"};  // 表ソ.txt
+            if (!stored) expected.insert(expected.begin(), "binary.bin");
+            EXPECT_EQ(outputs(), expected);
+            EXPECT_TRUE(sameBytes(output("text.txt"), text));
+            if (!stored) EXPECT_TRUE(sameBytes(output("binary.bin"), binary));
+            EXPECT_TRUE(sameBytes(output("dir\\sub\\a.txt"), small));
+            EXPECT_TRUE(sameBytes(output("\xE8\xA1\xA8\xE3\x82\xBD.txt"), small));
+            EXPECT_EQ(output("empty.txt"), "");
+            EXPECT_EQ(info("text.txt").st_mtime, level == 2 ? packedAt : localTime(2021, 3, 4, 5, 6, 8));
+            EXPECT_TRUE(info("text.txt").st_mode & S_IWUSR);
+        }
+    }
+}
+
+TEST_F(LzhArchives, MembersLargerThanTheRingWithEveryPositionGroup) {
+    const std::string big = fixtureBinary(90000, 3);
+    for (const char* name : {"lh2-big.lzh", "lh6-big.lzh", "lh7-big.lzh"}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(extractBytes(lzhFixture(name)), 1);
+        EXPECT_TRUE(sameBytes(output("big.bin"), big));
+    }
+}
+
+TEST_F(LzhHeaders, SelfExtractingLayoutIsFoundWithinItsLimit) {
+    const std::string archive = member(stored(0, "a.txt", "hello")) + std::string(1, '\0');
+    const std::string program(1000, 'P');
+    EXPECT_TRUE(probeBytes(program + archive));
+    ASSERT_EQ(extractBytes(program + archive), 1);
+    EXPECT_EQ(output("a.txt"), "hello");
+    EXPECT_FALSE(probeBytes(std::string(307200, 'P') + archive));
+    EXPECT_FALSE(probeBytes(archive.substr(0, 20)));
+    // A method-like text with a wrong header sum is no header.
+    std::string badSum = archive;
+    badSum[1] ^= 1;
+    EXPECT_FALSE(probeBytes(badSum));
+}
+
+TEST_F(LzhHeaders, ExtendedHeadersGiveFoldersNamesAttributesAndTimes) {
+    Member inFolder = stored(1, "b.txt", "in folder");
+    inFolder.folder = "dir\xFFsub\xFF";
+    inFolder.headerCrc = true;
+    Member readOnly = stored(2, "ro.txt", "read only");
+    readOnly.attributeExtension = 0x0001;
+    readOnly.timeStamp = 1234567891;
+    readOnly.headerCrc = true;
+    Member level2Name = stored(2, "a.txt", "level two");
+    level2Name.folder = "dir\xFFsub";  // no trailing separator
+    level2Name.timeStamp = 1;
+    // Level 1 counts its extended headers in packedSize; the next header
+    // follows the data directly.
+    ASSERT_EQ(extractBytes(member(inFolder) + member(readOnly) + member(level2Name) + std::string(1, '\0')), 1);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"dir/sub/a.txt", "dir/sub/b.txt", "ro.txt"}));
+    EXPECT_EQ(output("dir\\sub\\b.txt"), "in folder");
+    EXPECT_EQ(output("dir\\sub\\a.txt"), "level two");
+    EXPECT_EQ(output("ro.txt"), "read only");
+    EXPECT_FALSE(info("ro.txt").st_mode & S_IWUSR);
+    EXPECT_EQ(info("ro.txt").st_mtime, 1234567891);
+    EXPECT_EQ(info("dir/sub/a.txt").st_mtime, 1);
+    EXPECT_EQ(info("dir/sub/b.txt").st_mtime, localTime(2021, 3, 4, 5, 0, 0));
+}
+
+TEST_F(LzhHeaders, WalkEndsAtTheEndMarkerOrADamagedHeader) {
+    const std::string first = member(stored(0, "first.txt", "1"));
+    // The end byte closes the archive whatever follows it.
+    ASSERT_EQ(extractBytes(first + std::string(1, '\0') + member(stored(0, "after.txt", "2"))), 1);
+    EXPECT_EQ(outputs(), std::vector<std::string>{"first.txt"});
+    // No end byte at all is a normal end too.
+    ASSERT_EQ(extractBytes(first), 1);
+
+    Member wrongCrc = stored(2, "second.txt", "2");
+    wrongCrc.headerCrc = true;
+    wrongCrc.wrongHeaderCrc = true;
+    Member goodCrc = stored(2, "third.txt", "3");
+    goodCrc.headerCrc = true;
+    EXPECT_EQ(extractBytes(first + member(wrongCrc) + member(goodCrc)), 0);
+    EXPECT_EQ(outputs(), std::vector<std::string>{"first.txt"});
+    // A cut header or one of level 3 ends the walk as a failure.
+    EXPECT_EQ(extractBytes(first + member(goodCrc).substr(0, 15)), 0);
+    std::string level3 = member(stored(0, "x", "x"));
+    level3[20] = 3;
+    EXPECT_EQ(extractBytes(first + level3), 0);
+}
+
+TEST_F(LzhHeaders, DamagedMembersAndUnknownMethodsFailButTheOthersExtract) {
+    Member badCrc = stored(0, "bad.txt", "damaged data");
+    badCrc.dataCrc ^= 1;
+    Member unknown = stored(0, "unknown.txt", "??");
+    unknown.method = "-lhx-";
+    Member folder = stored(1, "", "");
+    folder.method = "-lhd-";
+    folder.folder = "empty\xFF";
+    const std::string good = member(stored(0, "good.txt", "fine"));
+    ASSERT_EQ(extractBytes(good + member(folder)), 1);
+    EXPECT_TRUE(testing_support::isDirectory(host("\\out\\empty")));
+    EXPECT_EQ(extractBytes(member(badCrc) + member(unknown) + good), 0);
+    EXPECT_EQ(output("bad.txt"), "damaged data");  // kept as decoded
+    EXPECT_FALSE(testing_support::fileExists(host("\\out\\unknown.txt")));
+    EXPECT_EQ(output("good.txt"), "fine");
+}
+
+TEST_F(LzhSafety, MemberPathsStayInsideTheDestination) {
+    Member absoluteFolder = stored(2, "abs.txt", "c");
+    absoluteFolder.folder = "\xFF..\xFF..\xFF";
+    const std::string archive = member(stored(0, "..\\..\\up.txt", "a")) +
+                                member(stored(0, "/lead.txt", "b")) + member(absoluteFolder);
+    ASSERT_EQ(extractBytes(archive), 1);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"abs.txt", "lead.txt", "up.txt"}));
+    EXPECT_EQ(testing_support::listFiles(root()).size(), 4u);  // the archive and the three
+
+    // Names longer than a path may be are refused; the next member still comes.
+    Member longName = stored(2, std::string(250, 'n'), "long");
+    longName.folder = std::string(100, 'd') + "\xFF";
+    Member tooLongPart = stored(2, std::string(300, 'n'), "too long");
+    EXPECT_EQ(extractBytes(member(longName) + member(tooLongPart) + member(stored(0, "ok.txt", "ok"))), 0);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"abs.txt", "lead.txt", "ok.txt", "up.txt"}));
+}
+
+TEST_F(LzhSafety, CorruptArchivesFailCleanly) {
+    // Every cut and every flipped byte of a compressed archive ends without a
+    // crash; the outputs never grow past their stated sizes.
+    const std::string archive = lzhFixture("lh5-l1.lzh");
+    for (std::size_t cut : {25u, 60u, 200u, 3000u}) {
+        extractBytes(archive.substr(0, cut));
+    }
+    for (std::size_t at = 30; at < 400; at += 7) {
+        std::string damaged = archive;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
+        extractBytes(damaged);
+        EXPECT_LE(output("text.txt").size(), 9000u);
+    }
+    EXPECT_EQ(extractBytes(archive.substr(0, 3000)), 0);
+}
+
+}  // namespace

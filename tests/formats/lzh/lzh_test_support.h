@@ -1,0 +1,198 @@
+// Shared by the LZH suites: the inputs the fixture script packed (rebuilt
+// here with the same generators), LZH headers built byte by byte, a bit
+// writer for hand-made member data and a sink that keeps decoded bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "formats/lzh/lzh_handler.h"
+#include "formats/lzh/lzh_member_decoder.h"
+
+namespace lzh_testing {
+
+// The generators of tests/fixtures/make-lzh-fixtures.sh.
+inline std::string fixtureText(std::size_t size, std::uint32_t seed) {
+    static const char* const words[] = {"alpha", "beta",    "gamma",   "delta", "ring",
+                                        "window", "match",  "literal", "huffman", "block",
+                                        "\n",     "  ",     "0123456789"};
+    std::uint32_t x = seed;
+    std::string out;
+    while (out.size() < size) {
+        x = (x * 1103515245u + 12345u) & 0x7FFFFFFFu;
+        out += words[(x >> 16) % 13];
+        out += ' ';
+    }
+    return out.substr(0, size);
+}
+
+inline std::string fixtureBinary(std::size_t size, std::uint32_t seed) {
+    std::uint32_t x = seed;
+    std::string out;
+    while (out.size() < size) {
+        x = static_cast<std::uint32_t>((static_cast<std::uint64_t>(x) * 1103515245u + 12345u) & 0x7FFFFFFFu);
+        const unsigned r = (x >> 16) & 0xFF;
+        if (r < 40 && out.size() > 300) {
+            const std::size_t window = out.size() < 60000 ? out.size() : 60000;
+            const std::size_t distance = 1 + ((x >> 8) % window);
+            const std::size_t length = 3 + (x % 200);
+            for (std::size_t i = 0; i < length; ++i) out += out[out.size() - distance];
+        } else {
+            out += static_cast<char>(r);
+        }
+    }
+    return out.substr(0, size);
+}
+
+inline std::uint16_t crc16(const std::string& data) {
+    static const LzhCrc16 crc;
+    return crc.update(0, reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+}
+
+inline void putU16(std::string& s, unsigned v) {
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+}
+inline void putU32(std::string& s, std::uint32_t v) {
+    putU16(s, v & 0xFFFF);
+    putU16(s, v >> 16);
+}
+
+struct Member {
+    int level = 0;
+    std::string method = "-lh0-";
+    std::string name;
+    std::string folder;  // level 1, 2: the folder extended header's data
+    std::string packed;  // the member's data as stored
+    std::uint32_t unpackedSize = 0;
+    std::uint16_t dataCrc = 0;
+    std::uint32_t timeStamp = 0x52642800;  // 2021-03-04 05:00:00 as DOS date and time
+    std::uint8_t attribute = 0x20;
+    int attributeExtension = -1;  // level 2: value of an attribute extended header
+    bool headerCrc = false;       // level 1, 2: add a header CRC extended header
+    bool wrongHeaderCrc = false;
+};
+
+// A stored member of data with the right sizes and CRC.
+inline Member stored(int level, const std::string& name, const std::string& data) {
+    Member m;
+    m.level = level;
+    m.name = name;
+    m.packed = data;
+    m.unpackedSize = static_cast<std::uint32_t>(data.size());
+    m.dataCrc = crc16(data);
+    return m;
+}
+
+inline std::string header(const Member& m) {
+    std::vector<std::string> extended;
+    auto ext = [&](std::uint8_t type, const std::string& data) {
+        extended.push_back(std::string(1, static_cast<char>(type)) + data);
+    };
+    if (m.headerCrc) ext(0x00, std::string(2, '\0'));
+    if (m.level == 2) ext(0x01, m.name);
+    if (!m.folder.empty()) ext(0x02, m.folder);
+    if (m.attributeExtension >= 0) {
+        std::string v;
+        putU16(v, static_cast<unsigned>(m.attributeExtension));
+        ext(0x40, v);
+    }
+    std::size_t extendedTotal = 0;
+    for (const std::string& e : extended) extendedTotal += e.size() + 2;
+
+    std::string h;
+    h += std::string(2, '\0');
+    h += m.method;
+    putU32(h, static_cast<std::uint32_t>(m.packed.size() + (m.level == 1 ? extendedTotal : 0)));
+    putU32(h, m.unpackedSize);
+    putU32(h, m.timeStamp);
+    h += static_cast<char>(m.attribute);
+    h += static_cast<char>(m.level);
+    if (m.level < 2) {
+        h += static_cast<char>(m.name.size());
+        h += m.name;
+        putU16(h, m.dataCrc);
+        if (m.level == 1) h += 'M';
+    } else {
+        putU16(h, m.dataCrc);
+        h += 'M';
+    }
+    for (const std::string& e : extended) {
+        putU16(h, static_cast<unsigned>(e.size() + 2));
+        h += e;
+    }
+    if (m.level > 0) putU16(h, 0);
+    if (m.level < 2) {
+        const std::size_t base = h.size() - extendedTotal;
+        h[0] = static_cast<char>(base - 2);
+        std::uint8_t sum = 0;
+        for (std::size_t i = 2; i < base; ++i) sum = static_cast<std::uint8_t>(sum + h[i]);
+        h[1] = static_cast<char>(sum);
+    } else {
+        h[0] = static_cast<char>(h.size() & 0xFF);
+        h[1] = static_cast<char>(h.size() >> 8);
+    }
+    if (m.headerCrc) {
+        const std::size_t at = h.size() - extendedTotal + 1;  // first extended header's data
+        std::uint16_t value = crc16(h);
+        if (m.wrongHeaderCrc) value ^= 0x0101;
+        h[at] = static_cast<char>(value & 0xFF);
+        h[at + 1] = static_cast<char>(value >> 8);
+    }
+    return h;
+}
+
+inline std::string member(const Member& m) { return header(m) + m.packed; }
+
+// Most significant bit first, as the LZH bit reader takes them.
+class BitWriter {
+public:
+    void put(std::uint32_t value, int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            current = static_cast<std::uint8_t>((current << 1) | ((value >> i) & 1u));
+            if (++used == 8) {
+                bytes += static_cast<char>(current);
+                current = 0;
+                used = 0;
+            }
+        }
+    }
+    std::string finish() {
+        std::string out = bytes;
+        if (used > 0) out += static_cast<char>(current << (8 - used));
+        return out;
+    }
+
+private:
+    std::string bytes;
+    std::uint8_t current = 0;
+    int used = 0;
+};
+
+class StringSink : public LzhSink {
+public:
+    bool write(const std::uint8_t* data, std::size_t size) override {
+        bytes.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    }
+    std::string bytes;
+};
+
+// Decodes packed as one member held in memory; unpackedSize defaults to the
+// packed data's own claim.
+inline LzhDecodeResult decode(LzhMethod method, const std::string& packed, std::uint32_t unpackedSize,
+                              std::string& out, std::uint32_t packedSize = 0xFFFFFFFEu) {
+    std::string backing = packed.empty() ? std::string(1, '\0') : packed;
+    std::FILE* input = fmemopen(&backing[0], packed.empty() ? 0 : backing.size(), "rb");
+    if (packed.empty()) input = std::tmpfile();
+    StringSink sink;
+    const std::uint32_t size =
+        packedSize == 0xFFFFFFFEu ? static_cast<std::uint32_t>(packed.size()) : packedSize;
+    const LzhDecodeResult result = decodeLzhMember(method, input, size, sink, unpackedSize);
+    std::fclose(input);
+    out = sink.bytes;
+    return result;
+}
+
+}  // namespace lzh_testing
