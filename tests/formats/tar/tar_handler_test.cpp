@@ -1,0 +1,279 @@
+// The four TAR handlers. Peer-made archives: tests/fixtures/make-tar-fixtures.sh
+// (GNU tar and bsdtar layouts, wrapped by gzip, bzip2 and compress). Hostile
+// archives are built here block by block, where each field is plain to see.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "formats/tar/tar_stream_handler.h"
+#include "tests/formats/stream/stream_sandbox.h"
+
+namespace {
+
+using stream_testing::sameBytes;
+using testing_support::listFiles;
+using testing_support::readFile;
+
+// The fixture script's pattern(n, k).
+std::string pattern(std::size_t n, unsigned k) {
+    std::string out(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char>((i * k + (i / 13) * 31) % 256);
+    return out;
+}
+
+// Stores the checksum of a header block whose fields are set.
+std::string checksummed(std::string h) {
+    h.replace(148, 8, "        ");
+    unsigned sum = 0;
+    for (unsigned char c : h) sum += c;
+    std::snprintf(&h[148], 8, "%06o", sum);
+    return h;
+}
+
+// One ustar header block with a correct checksum.
+std::string header(const std::string& name, std::uint64_t size, char type = '0', unsigned mode = 0644,
+                   long long mtime = 1000000000) {
+    std::string h(512, '\0');
+    h.replace(0, std::min<std::size_t>(name.size(), 100), name.substr(0, 100));
+    std::snprintf(&h[100], 8, "%07o", mode);
+    std::snprintf(&h[124], 12, "%011llo", static_cast<unsigned long long>(size));
+    std::snprintf(&h[136], 12, "%011llo", mtime);
+    h[156] = type;
+    h.replace(257, 8, std::string("ustar\0" "00", 8));
+    return checksummed(h);
+}
+
+std::string padded(const std::string& data) { return data + std::string((512 - data.size() % 512) % 512, '\0'); }
+std::string entry(const std::string& name, const std::string& data, char type = '0', unsigned mode = 0644,
+                  long long mtime = 1000000000) {
+    return header(name, data.size(), type, mode, mtime) + padded(data);
+}
+std::string pax(const std::string& key, const std::string& value) {
+    std::string body = " " + key + "=" + value + "\n";
+    std::size_t length = body.size() + 1;
+    while (std::to_string(length).size() + body.size() != length) ++length;
+    return std::to_string(length) + body;
+}
+const std::string kEnd(1024, '\0');
+
+struct Member {
+    std::string path;
+    std::string bytes;
+    long long mtime;
+    bool readOnly;
+};
+
+std::vector<Member> commonTree() {
+    const std::string longPath = std::string(80, 'p') + "/" + std::string(80, 'q') + ".txt";
+    return {{"block512.bin", pattern(512, 3), 1200000000, false},
+            {"dir/sub/data.bin", pattern(5000, 7), 1300000000, false},
+            {"empty", "", 1100000000, false},
+            {"future.txt", "future\n", 4102444800LL, false},
+            {"hello.txt", "hello, tar\n", 1000000000, false},
+            {longPath, "long\n", 1500000000, false},
+            {"readonly.txt", "read only\n", 1400000000, true}};
+}
+
+class TarTest : public stream_testing::StreamSandbox {
+protected:
+    static std::unique_ptr<FormatHandler> handlerFor(char kind) {
+        if (kind == 'g') return std::unique_ptr<FormatHandler>(new TarGzipHandler);
+        if (kind == 'b') return std::unique_ptr<FormatHandler>(new TarBzip2Handler);
+        if (kind == 'c') return std::unique_ptr<FormatHandler>(new TarCompressHandler);
+        return std::unique_ptr<FormatHandler>(new TarStreamHandler);
+    }
+    static std::string tarFixture(const std::string& name) { return fixture("../tar/" + name); }
+    // Extracts content, placed as \in\<name>, into a fresh \out\<folder>.
+    int extract(char kind, const std::string& name, const std::string& content, const std::string& folder = "x") {
+        testing_support::makeDirectories(host("\\out\\" + folder));
+        return handlerFor(kind)->extract(place(name, content).c_str(), ("\\out\\" + folder).c_str());
+    }
+    // Wraps data with a peer compressor (gzip -n, bzip2, compress).
+    std::string wrap(char kind, const std::string& data) {
+        return kind == 'g' ? packWithTool("gzip", "-n", data)
+               : kind == 'b' ? packWithTool("bzip2", "", data)
+                             : packWithTool("compress", "-f", data);
+    }
+    void expectTree(const std::string& folder, const std::vector<Member>& members) {
+        const std::string base = host("\\out\\" + folder) + "/";
+        std::vector<std::string> expectedNames;
+        for (const Member& m : members) expectedNames.push_back(m.path);
+        ASSERT_EQ(listFiles(base), expectedNames);
+        for (const Member& m : members) {
+            SCOPED_TRACE(m.path);
+            EXPECT_TRUE(sameBytes(readFile(base + m.path), m.bytes));
+            struct stat st {};
+            ASSERT_EQ(stat((base + m.path).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mtime, m.mtime);
+            EXPECT_EQ((st.st_mode & 0200) == 0, m.readOnly);
+        }
+    }
+};
+using TarArchives = TarTest;
+using TarNames = TarTest;
+using TarDetection = TarTest;
+using TarDamage = TarTest;
+
+TEST_F(TarArchives, PeerLayoutsAndWrappersExtractEveryByteTimeAndReadOnlyFlag) {
+    const struct { const char* file; char kind; } cases[] = {
+        {"gnu.tar", 't'},          {"ustar.tar", 't'},       {"gnu-pax.tar", 't'},    {"bsdtar.tar", 't'},
+        {"bsdtar-pax.tar", 't'},   {"bsdtar-ustar.tar", 't'}, {"gnu.tar.gz", 'g'},    {"bsdtar.tgz", 'g'},
+        {"gnu.tar.bz2", 'b'},      {"bsdtar.tbz", 'b'},       {"gnu.tar.Z", 'c'},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string folder = std::to_string(n++);
+        const std::string content = tarFixture(c.file);
+        EXPECT_TRUE(handlerFor(c.kind)->probe(place(c.file, content).c_str(), 1));
+        ASSERT_EQ(extract(c.kind, c.file, content, folder), 1);
+        // Links are not extracted; the empty folder is.
+        expectTree(folder, commonTree());
+        EXPECT_TRUE(testing_support::isDirectory(host("\\out\\" + folder + "\\emptydir")));
+    }
+}
+
+TEST_F(TarNames, LongNamesShiftJisAndPathsBeyondTheLimit) {
+    for (const char* file : {"name150-gnu.tar", "name150-gnu-pax.tar", "name150-bsdtar.tar"}) {
+        SCOPED_TRACE(file);
+        ASSERT_EQ(extract('t', file, tarFixture(file), file), 1);
+        expectTree(file, {{std::string(150, 'n'), "named at length\n", 1600000000, false}});
+    }
+    // Too long for an output path: refused, the request fails, the rest is written.
+    for (const char* file : {"path272-gnu.tar", "path272-bsdtar.tar"}) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(extract('t', file, tarFixture(file), file), 0);
+        EXPECT_EQ(listFiles(host("\\out\\") + file), std::vector<std::string>{"ok.txt"});
+    }
+    ASSERT_EQ(extract('t', "sjis.tar", tarFixture("sjis-gnu.tar"), "sjis"), 1);
+    EXPECT_EQ(listFiles(host("\\out\\sjis")),
+              (std::vector<std::string>{"\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88.txt", "\xE8\xA1\xA8.txt"}));
+    EXPECT_EQ(readFile(host("\\out\\sjis\\\xE8\xA1\xA8.txt")), "five-c\n");
+}
+
+TEST_F(TarNames, HostileNamesAndLinksStayBelowTheDestination) {
+    std::string archive = entry("../up.txt", "1") + entry("/abs/x", "2") + entry("a/../../y", "3") +
+                          entry("C:\\drive\\w:?", "4");
+    std::string chain;
+    for (int i = 0; i < 30; ++i) chain += "../";
+    archive += entry(chain + "deep", "5");
+    // A link to the root, then a member through it: the link is not made,
+    // so the member lands in a plain folder of that name.
+    std::string link = header("lnk", 0, '2');
+    link[157] = '/';
+    archive += checksummed(link);
+    archive += entry("lnk/z", "6") + entry("hard", "", '1');
+    // Records that only describe entries never become files themselves.
+    archive += entry("././@LongLink", "target", 'K') + entry("glob", pax("comment", "x"), 'g');
+    archive += entry("PaxHeader/p", pax("path", "pax/../../from-pax.txt") + pax("mtime", "1234567890.5"), 'x') +
+               entry("short", "7");
+    archive += entry("././@LongLink", std::string(200, 'L') + "/n.txt", 'L') + entry("cut", "8");
+    ASSERT_EQ(extract('t', "hostile.tar", archive + kEnd, "h"), 1);
+    EXPECT_EQ(listFiles(host("\\out\\h")),
+              (std::vector<std::string>{std::string(200, 'L') + "/n.txt", "abs/x", "deep", "drive/w__",
+                                        "from-pax.txt", "lnk/z", "up.txt", "y"}));
+    EXPECT_EQ(readFile(host("\\out\\h\\from-pax.txt")), "7");
+    struct stat st {};
+    ASSERT_EQ(stat(host("\\out\\h\\from-pax.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1234567890);
+    EXPECT_EQ(listFiles(root()).size(), 9u);  // the archive and the eight members
+}
+
+TEST_F(TarDetection, ExtensionAndContentPassesThroughTheProgram) {
+    // A gzip file that holds no tarball goes on to the gzip handler.
+    place("x.tgz", fixture("no-name.gz"));
+    testing_support::ProgramRun run = testing_support::runProgram({"#F(\\in\\x.tgz)#P(\\out)"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_TRUE(sameBytes(readFile(host("\\out\\x.tgz.ungzip")), fixture("sample.txt")));
+    // A compressed tarball under a name no handler claims is found by content.
+    place("data.gz.bin", tarFixture("gnu.tar.gz"));
+    run = testing_support::runProgram({"#F(\\in\\data.gz.bin)#P(\\out\\t)"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    expectTree("t", commonTree());
+    place("cut.tar", tarFixture("gnu.tar").substr(0, 1200));
+    EXPECT_EQ(testing_support::runProgram({"#F(\\in\\cut.tar)#P(\\out\\c)"}).exitStatus, 4);
+}
+
+TEST_F(TarDetection, WrongFirstChecksumIsRefusedByAllFourProbes) {
+    std::string bad = tarFixture("gnu.tar");
+    bad[0] ^= 1;
+    for (char kind : {'t', 'g', 'b', 'c'}) {
+        SCOPED_TRACE(kind);
+        const std::string content = kind == 't' ? bad : wrap(kind, bad);
+        ASSERT_FALSE(content.empty());
+        EXPECT_FALSE(handlerFor(kind)->probe(place("bad", content).c_str(), 1));
+        // The same archive, undamaged, is taken.
+        EXPECT_TRUE(handlerFor(kind)->probe(place("good", kind == 't' ? tarFixture("gnu.tar")
+                                                                       : wrap(kind, tarFixture("gnu.tar")))
+                                                .c_str(),
+                                            1));
+    }
+    EXPECT_FALSE(handlerFor('g')->probe(place("tiny.gz", wrap('g', "short")).c_str(), 1));
+    EXPECT_TRUE(handlerFor('c')->matchesExtension("taZ"));
+    EXPECT_FALSE(handlerFor('c')->matchesExtension("z"));
+    EXPECT_TRUE(handlerFor('g')->matchesExtension("TGZ"));
+}
+
+TEST_F(TarDamage, CutArchivesKeepOnlyTheBytesReadAndFail) {
+    const std::string second = pattern(3000, 5);
+    const std::string archive = entry("first.txt", "first\n") + entry("second.bin", second);
+    const std::size_t secondData = 1024 + 512;
+    for (char kind : {'t', 'g', 'b', 'c'}) {
+        SCOPED_TRACE(kind);
+        const std::string k(1, kind);
+        const std::string cut = archive.substr(0, secondData + 1000);
+        ASSERT_EQ(extract(kind, "cut" + k, kind == 't' ? cut : wrap(kind, cut), "cut" + k), 0);
+        EXPECT_EQ(readFile(host("\\out\\cut" + k + "\\first.txt")), "first\n");
+        EXPECT_TRUE(sameBytes(readFile(host("\\out\\cut" + k + "\\second.bin")), second.substr(0, 1000)));
+        const std::string inHeader = archive.substr(0, 1024 + 100);
+        EXPECT_EQ(extract(kind, "head" + k, kind == 't' ? inHeader : wrap(kind, inHeader), "head" + k), 0);
+        // Ending after the last member without the zero blocks is no damage.
+        EXPECT_EQ(extract(kind, "whole" + k, kind == 't' ? archive : wrap(kind, archive), "whole" + k), 1);
+        EXPECT_TRUE(sameBytes(readFile(host("\\out\\whole" + k + "\\second.bin")), second));
+    }
+}
+
+TEST_F(TarDamage, DamagedWrappersHeadersAndFieldsFailWithoutHarm) {
+    // A damaged checksum far past the end blocks is met only by reading on.
+    const std::string big = testing_support::sampleData(600000, 4);
+    std::string late = wrap('g', entry("big", big) + std::string(2 << 20, '\0'));
+    late[late.size() - 8] ^= 1;
+    EXPECT_EQ(extract('g', "late.tgz", late, "late"), 0);
+    EXPECT_TRUE(sameBytes(readFile(host("\\out\\late\\big")), big));
+    const std::string gz = tarFixture("gnu.tar.gz");
+    std::string badData = gz;
+    badData[gz.size() / 2] ^= 0x55;
+    EXPECT_EQ(extract('g', "data.tgz", badData, "gdata"), 0);
+    std::string bz = tarFixture("gnu.tar.bz2");
+    bz[bz.size() / 2] ^= 0x55;
+    EXPECT_EQ(extract('b', "data.tbz", bz, "bdata"), 0);
+    EXPECT_EQ(extract('b', "cut.tbz", tarFixture("gnu.tar.bz2").substr(0, 900), "bcut"), 0);
+    std::string z = tarFixture("gnu.tar.Z");
+    EXPECT_EQ(extract('c', "cut.taZ", z.substr(0, z.size() - 7), "zcut"), 0);
+
+    const std::string first = entry("first.txt", "first\n");
+    std::string badHeader = entry("second.txt", "second\n");
+    badHeader[0] = 'S';
+    EXPECT_EQ(extract('t', "sum.tar", first + badHeader + kEnd, "sum"), 0);
+    EXPECT_EQ(listFiles(host("\\out\\sum")), std::vector<std::string>{"first.txt"});
+
+    // A size in the binary form far beyond the stream, a sparse member, and
+    // a file that cannot be replaced: each fails, the walk ends or goes on.
+    std::string huge = header("huge", 0);
+    huge[124] = '\x80';
+    huge.replace(125, 11, std::string(11, '\x7F'));
+    EXPECT_EQ(extract('t', "huge.tar", first + checksummed(huge) + std::string(4096, 'h'), "huge"), 0);
+    EXPECT_EQ(readFile(host("\\out\\huge\\huge")), std::string(4096, 'h'));
+    EXPECT_EQ(extract('t', "sparse.tar", entry("s", "xx", 'S') + first + kEnd, "sparse"), 0);
+    EXPECT_EQ(listFiles(host("\\out\\sparse")), std::vector<std::string>{"first.txt"});
+    testing_support::makeDirectories(host("\\out\\ro"));
+    testing_support::writeFile(host("\\out\\ro\\first.txt"), "keep");
+    ASSERT_EQ(chmod(host("\\out\\ro\\first.txt").c_str(), 0444), 0);
+    EXPECT_EQ(extract('t', "ro.tar", first + entry("next.txt", "next\n") + kEnd, "ro"), 0);
+    EXPECT_EQ(readFile(host("\\out\\ro\\first.txt")), "keep");
+    EXPECT_EQ(readFile(host("\\out\\ro\\next.txt")), "next\n");
+}
+
+}  // namespace
