@@ -1,0 +1,339 @@
+// Fixtures: tests/fixtures/make-zip-fixtures.sh (Info-ZIP zip, 7zz, bsdtar).
+// Archives with chosen names, attributes and extra fields are written here
+// with minizip's own writer, an encoder other than those tools.
+#include <sys/stat.h>
+#include <zip.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/app_state.h"
+#include "formats/zip/zip_handler.h"
+#include "formats/zip/zip_reader.h"
+#include "platform/files.h"
+#include "platform/text_conversion.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using testing_support::sameBytes;
+
+struct Entry {
+    Entry(std::string entryName, std::string entryData, unsigned long madeBy = 0x031E,
+          unsigned long externalAttributes = 0100644u << 16, std::string extra = std::string(), unsigned long flag = 0)
+        : name(std::move(entryName)), data(std::move(entryData)), versionMadeBy(madeBy),
+          external(externalAttributes), localExtra(std::move(extra)), flagBase(flag) {}
+    std::string name;
+    std::string data;
+    unsigned long versionMadeBy;  // 0x03xx Unix, 0x00xx DOS
+    unsigned long external;
+    std::string localExtra;
+    unsigned long flagBase;
+};
+
+class ZipTest : public testing_support::DeviceSandbox {
+protected:
+    void SetUp() override {
+        DeviceSandbox::SetUp();
+        testing_support::makeDirectories(host("\\in"));
+        testing_support::makeDirectories(host("\\out"));
+        testing_support::resetRequest();
+    }
+    static std::string fixture(const std::string& name) {
+        return testing_support::readFile(testing_support::fixturePath("zip/" + name));
+    }
+    std::string place(const std::string& name, const std::string& content) {
+        testing_support::writeFile(host("\\in\\" + name), content);
+        return "\\in\\" + name;
+    }
+    int extract(const std::string& devicePath, const char* password = "") {
+        std::strncpy(appState.password, password, sizeof appState.password - 1);
+        return handler.extract(devicePath.c_str(), "\\out");
+    }
+    int extractFixture(const std::string& name, const char* password = "") {
+        return extract(place(name, fixture(name)), password);
+    }
+    std::string output(const std::string& name) const { return testing_support::readFile(host("\\out\\" + name)); }
+    std::vector<std::string> outputs() const { return testing_support::listFiles(host("\\out")); }
+    struct stat info(const std::string& name) const {
+        struct stat st {};
+        EXPECT_EQ(::stat(host("\\out\\" + name).c_str(), &st), 0) << name;
+        return st;
+    }
+    // An archive written by minizip's zip writer, read back as bytes.
+    std::string writeArchive(const std::vector<Entry>& entries) {
+        const std::string path = root() + "/written.zip";
+        zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+        EXPECT_NE(zip, nullptr);
+        for (const Entry& entry : entries) {
+            zip_fileinfo fileInfo{};
+            fileInfo.dosDate = 0x52645A3Bu;  // 2021-03-04 11:17:54 local
+            fileInfo.external_fa = entry.external;
+            EXPECT_EQ(zipOpenNewFileInZip4_64(zip, entry.name.c_str(), &fileInfo, entry.localExtra.data(),
+                                              static_cast<uInt>(entry.localExtra.size()), nullptr, 0, nullptr,
+                                              Z_DEFLATED, 6, 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
+                                              entry.versionMadeBy, entry.flagBase, 0),
+                      ZIP_OK);
+            EXPECT_EQ(zipWriteInFileInZip(zip, entry.data.data(), static_cast<unsigned>(entry.data.size())), ZIP_OK);
+            zipCloseFileInZip(zip);
+        }
+        zipClose(zip, nullptr);
+        const std::string bytes = testing_support::readFile(path);
+        std::remove(path.c_str());
+        return bytes;
+    }
+    bool probe(const std::string& content) {
+        std::memcpy(appState.sniffBuffer, content.data(), std::min(content.size(), kSniffBufferSize));
+        return handler.probe("\\in\\probed", static_cast<std::int32_t>(content.size()));
+    }
+    ZipHandler handler;
+};
+using ZipPeerArchives = ZipTest;
+using ZipPasswords = ZipTest;
+using ZipNames = ZipTest;
+using ZipAttributesAndTimes = ZipTest;
+using ZipFailures = ZipTest;
+using ZipProbe = ZipTest;
+
+time_t utc(int year, int month, int day, int hour, int minute, int second) {
+    struct tm fields {};
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = second;
+    return timegm(&fields);
+}
+
+std::string le16(unsigned v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
+std::string le32(std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
+
+TEST_F(ZipPeerArchives, InfoZipTreeKeepsBytesFoldersModesAndExactTimes) {
+    ASSERT_EQ(extractFixture("infozip-deflate.zip"), 1);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"empty.txt", "hello.txt", "readonly.txt", "sub/deep/data.bin"}));
+    EXPECT_TRUE(sameBytes(output("hello.txt"), fixture("hello.txt")));
+    EXPECT_TRUE(sameBytes(output("sub/deep/data.bin"), fixture("data.bin")));
+    EXPECT_TRUE(sameBytes(output("readonly.txt"), fixture("readonly.txt")));
+    EXPECT_EQ(output("empty.txt"), "");
+    EXPECT_TRUE(testing_support::isDirectory(host("\\out\\emptydir")));
+    // The "UT" block's Unix times are exact in every time zone.
+    EXPECT_EQ(info("hello.txt").st_mtime, utc(2021, 3, 4, 5, 6, 7));
+    EXPECT_EQ(info("sub/deep/data.bin").st_mtime, utc(2019, 12, 31, 23, 59, 58));
+    EXPECT_EQ(info("empty.txt").st_mtime, utc(2020, 6, 15, 12, 0, 0));
+    EXPECT_EQ(info("readonly.txt").st_mtime, utc(2018, 1, 2, 3, 4, 5));
+    EXPECT_EQ(info("readonly.txt").st_mode & 0222, 0u);
+    EXPECT_NE(info("hello.txt").st_mode & 0200, 0u);
+}
+
+TEST_F(ZipPeerArchives, StoredStreamedSevenZipBsdtarAndSelfExtractorsMatchTheirSources) {
+    const std::string hello = fixture("hello.txt");
+    const std::string data = fixture("data.bin");
+    // Archives without a "UT" block carry the DOS time, 05:06:08 local.
+    struct tm local {};
+    local.tm_year = 121, local.tm_mon = 2, local.tm_mday = 4, local.tm_hour = 5, local.tm_min = 6;
+    local.tm_sec = 8, local.tm_isdst = -1;
+    const time_t dosTime = mktime(&local);
+    const time_t exact = utc(2021, 3, 4, 5, 6, 7);
+    struct Case {
+        const char* archive;
+        std::vector<std::string> files;
+        time_t helloTime;
+    };
+    const std::vector<std::string> all = {"empty.txt", "hello.txt", "readonly.txt", "sub/deep/data.bin"};
+    const Case cases[] = {
+        {"infozip-stored.zip", {"empty.txt", "hello.txt", "sub/deep/data.bin"}, exact},
+        {"infozip-streamed.zip", {"hello.txt", "sub/deep/data.bin"}, exact},
+        {"infozip-zip64.zip", {"hello.txt", "sub/deep/data.bin"}, exact},
+        {"infozip-no-extra.zip", {"hello.txt"}, dosTime},
+        {"7zz-deflate.zip", {"empty.txt", "hello.txt", "sub/deep/data.bin"}, dosTime},
+        {"bsdtar.zip", {"hello.txt", "readonly.txt", "sub/deep/data.bin"}, exact},
+        {"sfx-front.exe", all, exact},
+        {"sfx-adjusted.exe", all, exact},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.archive);
+        testing_support::runShell("chmod -R u+w '" + host("\\out") + "' && rm -rf '" + host("\\out") + "'/*");
+        ASSERT_TRUE(probe(fixture(c.archive)));
+        ASSERT_EQ(extractFixture(c.archive), 1);
+        EXPECT_EQ(outputs(), c.files);
+        EXPECT_TRUE(sameBytes(output("hello.txt"), hello));
+        if (c.files.size() > 1) {
+            EXPECT_TRUE(sameBytes(output("sub/deep/data.bin"), data));
+        }
+        EXPECT_EQ(info("hello.txt").st_mtime, c.helloTime);
+    }
+    ASSERT_EQ(extractFixture("stdin.zip"), 1);
+    EXPECT_EQ(output("-"), "from standard input\n");
+}
+
+TEST_F(ZipPeerArchives, UtfEightNamesFromSevenZipAndBsdtarAreDecodedAsUtfEight) {
+    for (const char* archive : {"7zz-utf8.zip", "bsdtar-utf8.zip"}) {
+        SCOPED_TRACE(archive);
+        ASSERT_EQ(extractFixture(archive), 1);
+        // The device name is Shift-JIS; on the host it reads as UTF-8.
+        EXPECT_EQ(outputs(), std::vector<std::string>{"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"});
+        EXPECT_TRUE(sameBytes(output("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"), fixture("hello.txt")));
+    }
+}
+
+TEST_F(ZipPasswords, RightPasswordDecryptsEveryWriterAndLayout) {
+    for (const char* archive : {"infozip-encrypted.zip", "7zz-zipcrypto.zip", "infozip-streamed-encrypted.zip"}) {
+        SCOPED_TRACE(archive);
+        ASSERT_EQ(extractFixture(archive, "secret"), 1);
+        EXPECT_TRUE(sameBytes(output("hello.txt"), fixture("hello.txt")));
+    }
+    EXPECT_TRUE(sameBytes(output("sub/deep/data.bin"), fixture("data.bin")));
+    ASSERT_EQ(extractFixture("infozip-encrypted-stored.zip", "secret"), 1);
+    EXPECT_TRUE(sameBytes(output("readonly.txt"), fixture("readonly.txt")));
+}
+
+TEST_F(ZipPasswords, WrongOrMissingPasswordFailsAndLeavesExistingFilesAlone) {
+    testing_support::writeFile(host("\\out\\hello.txt"), "keep me");
+    for (const char* password : {"wrong", ""}) {
+        SCOPED_TRACE(password);
+        EXPECT_EQ(extractFixture("infozip-encrypted.zip", password), 0);
+        EXPECT_EQ(extractFixture("infozip-streamed-encrypted.zip", password), 0);
+        EXPECT_EQ(outputs(), std::vector<std::string>{"hello.txt"});
+        EXPECT_EQ(output("hello.txt"), "keep me");
+    }
+}
+
+TEST_F(ZipNames, HostileNamesStayInsideTheDestination) {
+    const std::vector<Entry> entries = {
+        {"C:\\dir\\..\\x.txt", "x"},   {"/abs/name", "abs"},        {"../../up.txt", "up"},
+        {"a\\..\\..\\y.txt", "y"},     {"a/b/../c.txt", "c"},       {"d/e/", "", 0x031E, 040755u << 16},
+        {std::string(300, 'n'), "long"}, {"ok.txt", "still written"},
+    };
+    ASSERT_EQ(extract(place("names.zip", writeArchive(entries))), 0);  // the long name fails
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"abs/name", "c.txt", "ok.txt", "up.txt", "x.txt", "y.txt"}));
+    EXPECT_EQ(output("abs/name"), "abs");
+    EXPECT_EQ(output("up.txt"), "up");
+    EXPECT_EQ(output("y.txt"), "y");
+    EXPECT_TRUE(testing_support::isDirectory(host("\\out\\d\\e")));
+    // Nothing outside \out but the archive itself.
+    EXPECT_EQ(testing_support::listFiles(root()).size(), outputs().size() + 1);
+}
+
+TEST_F(ZipNames, ShiftJisNamesKeepTheirSecondByteAndFlaggedUtfEightIsDecoded) {
+    // 0x95 0x5C is one character whose second byte is a backslash.
+    const std::vector<Entry> entries = {{"\x95\x5C/in.txt", "sjis"},
+                                        {"\xE6\x97\xA5.txt", "utf8", 0x031E, 0100644u << 16, "", 0x800}};
+    ASSERT_EQ(extract(place("sjis.zip", writeArchive(entries))), 1);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"\xE6\x97\xA5.txt", "\xE8\xA1\xA8/in.txt"}));
+}
+
+TEST_F(ZipAttributesAndTimes, DosHostBitsAndUtBlockBounds) {
+    const std::uint32_t modified = 1600000000u;
+    const std::uint32_t accessed = 1500000000u;
+    const std::string onlyModified = "UT" + le16(5) + "\x01" + le32(modified);
+    // Flags promise three times; the field ends inside the second.
+    const std::string cutShort = "UT" + le16(13) + "\x07" + le32(modified) + le32(accessed).substr(0, 2);
+    const std::string both = "UT" + le16(9) + "\x03" + le32(modified) + le32(accessed);
+    const std::vector<Entry> entries = {
+        {"hidden.txt", "h", 0x0014, 0x22},  {"dosro.txt", "r", 0x0014, 0x21},
+        {"only.txt", "o", 0x031E, 0100644u << 16, onlyModified},
+        {"cut.txt", "c", 0x031E, 0100644u << 16, cutShort},
+        {"both.txt", "b", 0x031E, 0100644u << 16, both},
+        {"nomode.txt", "n", 0x031E, 0},
+    };
+    ASSERT_EQ(extract(place("attrs.zip", writeArchive(entries))), 1);
+    WCHAR path[MAX_PATH];
+    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, "\\out\\hidden.txt", -1, path, MAX_PATH), 0);
+    EXPECT_EQ(GetFileAttributesW(path) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY), FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(info("dosro.txt").st_mode & 0222, 0u);
+    EXPECT_NE(info("nomode.txt").st_mode & 0200, 0u);
+
+    struct tm local {};  // the DOS time 2021-03-04 11:17:54 is local time
+    local.tm_year = 121, local.tm_mon = 2, local.tm_mday = 4, local.tm_hour = 11, local.tm_min = 17;
+    local.tm_sec = 54, local.tm_isdst = -1;
+    const time_t dos = mktime(&local);
+    EXPECT_EQ(info("hidden.txt").st_mtime, dos);
+    EXPECT_EQ(info("only.txt").st_mtime, static_cast<time_t>(modified));
+    EXPECT_EQ(info("only.txt").st_atime, dos);
+    EXPECT_EQ(info("cut.txt").st_mtime, static_cast<time_t>(modified));
+    EXPECT_EQ(info("cut.txt").st_atime, dos);
+    EXPECT_EQ(info("both.txt").st_atime, static_cast<time_t>(accessed));
+    EXPECT_EQ(output("only.txt"), "o");
+}
+
+TEST_F(ZipFailures, UndecodableMethodsFailWithoutWritingWhileOtherItemsExtract) {
+    EXPECT_EQ(extractFixture("7zz-bzip2.zip"), 0);
+    EXPECT_EQ(extractFixture("7zz-aes.zip", "secret"), 0);
+    EXPECT_TRUE(outputs().empty());
+    EXPECT_EQ(extractFixture("mixed.zip"), 0);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"empty.txt", "readonly.txt"}));
+    EXPECT_TRUE(sameBytes(output("readonly.txt"), fixture("readonly.txt")));
+
+    WCHAR path[MAX_PATH];
+    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, "\\in\\mixed.zip", -1, path, MAX_PATH), 0);
+    ZipHandle* zip = openZipArchive(path, nullptr);
+    ASSERT_NE(zip, nullptr);
+    ZipItem item;
+    ASSERT_EQ(queryZipItem(zip, 1, &item), ZRES_OK);  // hello.txt, bzip2
+    EXPECT_EQ(extractZipItem(zip, 1, item.name), ZRES_UNSUPPORTED);
+    EXPECT_EQ(queryZipItem(zip, -1, &item), ZRES_OK);
+    EXPECT_EQ(item.index, 3);
+    EXPECT_EQ(queryZipItem(zip, 3, &item), ZRES_ARGS);
+    closeZipArchive(zip);
+    WCHAR text[64];
+    EXPECT_EQ(zipResultText(ZRES_PASSWORD, text, 64), 25u);
+}
+
+TEST_F(ZipFailures, DamagedAndTruncatedArchivesFailWithoutCrashing) {
+    const std::string good = fixture("infozip-deflate.zip");
+    std::string badData = good, badCrc = good, badLocal = good;
+    const auto field16 = [&](std::size_t at) { return static_cast<std::size_t>(static_cast<unsigned char>(good[at]) | (static_cast<unsigned char>(good[at + 1]) << 8)); };
+    const std::size_t dataStart = 30 + field16(26) + field16(28);  // the first item's data
+    badData[dataStart + 40] ^= 0x55;
+    badCrc[14] ^= 1;   // the local CRC no longer agrees with the central one
+    badLocal[0] = 'X';  // the first local header's signature
+    EXPECT_EQ(extract(place("data.zip", badData)), 0);
+    EXPECT_EQ(extract(place("crc.zip", badCrc)), 0);
+    EXPECT_EQ(extract(place("local.zip", badLocal)), 0);
+    // The other items still came out whole.
+    EXPECT_TRUE(sameBytes(output("sub/deep/data.bin"), fixture("data.bin")));
+    for (std::size_t cut : {good.size() - 1, good.size() / 2, std::size_t{100}}) {
+        EXPECT_EQ(extract(place("cut.zip", good.substr(0, cut))), 0);
+    }
+    // A stored item whose data no longer matches its CRC.
+    std::string stored = fixture("infozip-stored.zip");
+    stored[stored.find("line 200 of") + 5] = 'X';
+    EXPECT_EQ(extract(place("stored.zip", stored)), 0);
+}
+
+TEST_F(ZipFailures, CommandLineReportsSuccessAndFailure) {
+    place("good.zip", fixture("infozip-deflate.zip"));
+    place("bad.zip", fixture("mixed.zip"));
+    EXPECT_EQ(testing_support::runProgram({"#F(\\in\\good.zip)#P(\\cmd)"}).exitStatus, 0);
+    EXPECT_TRUE(sameBytes(testing_support::readFile(host("\\cmd\\hello.txt")), fixture("hello.txt")));
+    EXPECT_EQ(testing_support::runProgram({"#F(\\in\\bad.zip)#P(\\cmd2)"}).exitStatus, 4);
+    place("enc.zip", fixture("infozip-encrypted.zip"));
+    EXPECT_EQ(testing_support::runProgram({"#F(\\in\\enc.zip)#P(\\cmd3)#S(secret)"}).exitStatus, 0);
+    EXPECT_TRUE(sameBytes(testing_support::readFile(host("\\cmd3\\hello.txt")), fixture("hello.txt")));
+}
+
+TEST_F(ZipProbe, HeaderMustFitInsideTheSniffedBytes) {
+    const std::string header = "PK\x03\x04" + std::string(4, '\0') + le16(8) + std::string(16, '\0') + le16(1) + le16(0);
+    ASSERT_EQ(header.size(), 30u);
+    EXPECT_FALSE(probe(header));              // 30 bytes: never a ZIP archive
+    EXPECT_TRUE(probe(header + "n"));
+    std::string method13 = header + "n", noName = header + "n";
+    method13[8] = 13;
+    noName[26] = 0;
+    EXPECT_FALSE(probe(method13));
+    EXPECT_FALSE(probe(noName));
+    EXPECT_TRUE(probe(std::string(1000, 'P') + header + "n"));
+    // A header whose 30 bytes end exactly at the sniff limit is not seen.
+    std::string big(kSniffBufferSize + 100, 'x');
+    big.replace(kSniffBufferSize - 30, 30, header);
+    EXPECT_FALSE(probe(big));
+    big.replace(kSniffBufferSize - 31, 30, header);
+    EXPECT_TRUE(probe(big));
+}
+
+}  // namespace
