@@ -115,11 +115,8 @@ void setAttributes(const char* path, DWORD attributes) {
 void setFileTime(const char* path, const FILETIME& fileTime) {
     WCHAR widePath[MAX_PATH];
     if (!toWide(path, widePath, MAX_PATH)) return;
-    HANDLE file = CreateFileW(widePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    SetFileTime(file, &fileTime, nullptr, &fileTime);
-    CloseHandle(file);
+    // As if opened for writing: a read-only or missing file keeps its time.
+    setFileLastWriteTime(widePath, &fileTime);
 }
 
 void setFileTimeFromDos(const char* path, std::uint16_t dosDate, std::uint16_t dosTime) {

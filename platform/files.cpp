@@ -310,6 +310,32 @@ BOOL SetFileTime(HANDLE file, const FILETIME* creationTime, const FILETIME* last
     return TRUE;
 }
 
+BOOL setFileLastWriteTime(LPCWSTR path, const FILETIME* lastWriteTime) {
+    std::string hostPath;
+    if (!hostPathForCall(path, hostPath)) return FALSE;
+    struct stat st;
+    if (lstat(hostPath.c_str(), &st) != 0) {
+        setErrorFor(errno, hostPath);
+        return FALSE;
+    }
+    if (!S_ISREG(st.st_mode) || isReadOnlyFile(st)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    if (!lastWriteTime || !timespecFromFileTime(*lastWriteTime, times[1])) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (utimensat(AT_FDCWD, hostPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        SetLastError(deviceErrorFor(errno, hostPath));
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL GetFileTime(HANDLE file, FILETIME* creationTime, FILETIME* lastAccessTime,
                  FILETIME* lastWriteTime) {
     FileObject* object = fileFor(file);
