@@ -66,20 +66,6 @@ Header readStoredName(std::FILE* file, char* name) {
     return Header::Gzip;
 }
 
-// Same path as far as the text shows (case and separator kind ignored).
-bool namesSameFile(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a);
-        unsigned char y = static_cast<unsigned char>(*b);
-        if (x == '/') x = '\\';
-        if (y == '/') y = '\\';
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-        if (x == '\0') return true;
-    }
-}
-
 // Output path from the stored name when it is usable, else the derived one.
 // False when the header is not decodable gzip or the path does not fit.
 bool chooseOutputPath(char* outputPath, std::size_t capacity, const char* path,

@@ -1,7 +1,11 @@
 #include "formats/stream/stream_output.h"
 
+#include <cstring>
+#include <vector>
+
 #include "core/format_handler.h"
 #include "core/member_path.h"
+#include "core/narrow_text.h"
 #include "core/output_files.h"
 #include "platform/win_types.h"
 
@@ -22,3 +26,29 @@ bool writeAll(std::FILE* output, const void* data, std::size_t count) {
 }
 
 bool closeOutput(std::FILE* output) { return std::fclose(output) == 0; }
+
+bool namesSameFile(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        unsigned char x = static_cast<unsigned char>(*a);
+        unsigned char y = static_cast<unsigned char>(*b);
+        if (x == '/') x = '\\';
+        if (y == '/') y = '\\';
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+        if (x == '\0') return true;
+    }
+}
+
+NamedPath lastComponentPath(char* buffer, std::size_t capacity, const char* destFolder,
+                            const char* name) {
+    if (capacity) buffer[0] = '\0';
+    // Joined where any name fits, so that a name too long for a path is told
+    // apart from one with nothing usable in it.
+    const std::size_t joinedCapacity = std::strlen(destFolder) + std::strlen(name) + 2;
+    std::vector<char> joined(joinedCapacity);
+    if (!joinLastComponent(joined.data(), joinedCapacity, destFolder, name) || toWide(joined.data(), nullptr, 0) == 0) {
+        return NamedPath::Unusable;
+    }
+    return copyBounded(buffer, capacity, joined.data()) ? NamedPath::Usable : NamedPath::TooLong;
+}

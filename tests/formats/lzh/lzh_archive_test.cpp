@@ -67,7 +67,9 @@ TEST_F(LzhArchives, EveryMethodAtEveryLevelExtractsByteExactly) {
             if (!stored) expected.insert(expected.begin(), "binary.bin");
             EXPECT_EQ(outputs(), expected);
             EXPECT_TRUE(sameBytes(output("text.txt"), text));
-            if (!stored) EXPECT_TRUE(sameBytes(output("binary.bin"), binary));
+            if (!stored) {
+                EXPECT_TRUE(sameBytes(output("binary.bin"), binary));
+            }
             EXPECT_TRUE(sameBytes(output("dir\\sub\\a.txt"), small));
             EXPECT_TRUE(sameBytes(output("\xE8\xA1\xA8\xE3\x82\xBD.txt"), small));
             EXPECT_EQ(output("empty.txt"), "");

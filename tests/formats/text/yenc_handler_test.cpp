@@ -1,0 +1,119 @@
+// Fixtures: tests/fixtures/make-text-fixtures.sh (uuenview single and
+// multi-part). Blocks with chosen headers, trailers and names are written
+// here around the fixture's data lines.
+#include <sys/stat.h>
+
+#include <string>
+
+#include "formats/stream/yenc_handler.h"
+#include "tests/formats/text/text_sandbox.h"
+
+namespace {
+
+using text_testing::sameBytes;
+
+class YencTest : public text_testing::TextSandbox {
+protected:
+    // sample.bin as a block; the trailer's parameters are the given ones.
+    std::string block(const std::string& name, const std::string& trailer = " size=3000 crc32=40747cec") const {
+        return "=ybegin line=128 size=3000 name=" + name + "\n" + sampleLines + "=yend" + trailer + "\n";
+    }
+    YencHandler handler;
+    const std::string sample = textFixture("sample.bin");
+    const std::string sampleLines = dataLines("uuenview.ntx", "=yend");
+};
+using YencDecoding = YencTest;
+using YencChecks = YencTest;
+using YencProbe = YencTest;
+
+TEST_F(YencDecoding, PeerFilesDecodeByteExactlyWithAndWithoutCrLf) {
+    for (bool crlf : {false, true}) {
+        auto form = [&](const std::string& s) { return crlf ? withCrLf(s) : s; };
+        ASSERT_EQ(probeAndExtract(handler, "s.txt", form(textFixture("uuenview.ntx"))), 1);
+        // Two parts, each with its =ypart line, joined into one file.
+        ASSERT_EQ(probeAndExtract(handler, "m.ntx", form(textFixture("uuenview-multi.ntx"))), 1);
+        EXPECT_EQ(outputs(), (std::vector<std::string>{"large.dat", "photo.bin"}));
+        EXPECT_TRUE(sameBytes(output("photo.bin"), sample)) << crlf;
+        EXPECT_TRUE(sameBytes(output("large.dat"), textFixture("large.bin"))) << crlf;
+    }
+}
+
+TEST_F(YencDecoding, EscapesBlocksAndNames) {
+    // '*' is 0x00, "=J" 0xE0, "=}" 0x13; an escape at a line's end applies
+    // to the next line's first byte. The last line has no line break.
+    const std::string handMade = "=ybegin size=4 name=hand.bin\n*=\nJ=}+\n=yend size=4";
+    ASSERT_EQ(probeAndExtract(handler, "b.ntx",
+                              block("a b.txt  ") + "junk between blocks\n" + block("twice") +
+                                  "=ybegin name=twice\n=ypart begin=1 end=1\n+\n=yend\n" + block("a/b") +
+                                  block("../../up:x.bin") + block("/abs/c") + block("..") + handMade),
+              1);
+    // Folders in names are created below \out only; ".." gives the derived name.
+    EXPECT_EQ(testing_support::listFiles(root()),
+              (std::vector<std::string>{"in/b.ntx", "out/a b.txt", "out/a/b", "out/abs/c", "out/b", "out/hand.bin",
+                                        "out/twice", "out/up_x.bin"}));
+    for (const char* name : {"a b.txt", "a/b", "abs/c", "b", "up_x.bin"}) EXPECT_TRUE(sameBytes(output(name), sample));
+    EXPECT_EQ(output("twice"), std::string(1, '\x01'));  // the repeated name replaced the first
+    EXPECT_EQ(output("hand.bin"), std::string("\x00\xE0\x13\x01", 4));
+}
+
+TEST_F(YencChecks, SizeCrcTrailerAndPartMismatchesFailButKeepTheFile) {
+    struct Case { const char* name; std::string text; };
+    const Case cases[] = {
+        {"crc", block("crc", " size=3000 crc32=40747ced")},
+        {"pcrc", block("pcrc", " pcrc32=0")},
+        {"size", block("size", " size=2999")},
+        {"header", "=ybegin size=3001 name=header\n" + sampleLines + "=yend\n"},
+        {"open", "=ybegin size=3000 name=open\n" + sampleLines},
+        {"cut", "=ybegin size=3000 name=cut\n" + sampleLines + block("good")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(probeAndExtract(handler, std::string(c.name) + ".ntx", c.text), 0) << c.name;
+        EXPECT_TRUE(sameBytes(output(c.name), sample)) << c.name;
+    }
+    EXPECT_TRUE(sameBytes(output("good"), sample));  // the block after the cut one
+    const std::string multi = textFixture("uuenview-multi.ntx");
+    const std::size_t second = multi.find("=ybegin part=2");
+    // A lone second part has nowhere to go; a lone first part is incomplete.
+    EXPECT_EQ(probeAndExtract(handler, "p2.ntx", multi.substr(second)), 0);
+    EXPECT_FALSE(testing_support::fileExists(host("\\out\\large.dat")));
+    EXPECT_EQ(probeAndExtract(handler, "p1.ntx", multi.substr(0, second)), 0);
+    EXPECT_TRUE(sameBytes(output("large.dat"), textFixture("large.bin").substr(0, 25600)));
+}
+
+TEST_F(YencChecks, AnOutputThatCannotBeCreatedFailsButLaterBlocksDecode) {
+    testing_support::writeFile(host("\\out\\locked"), "keep me");
+    ASSERT_EQ(chmod(host("\\out\\locked").c_str(), 0444), 0);
+    EXPECT_EQ(probeAndExtract(handler, "f.ntx", block("locked") + block(std::string(300, 'n')) + block("after")), 0);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"after", "locked"}));
+    EXPECT_EQ(output("locked"), "keep me");
+    EXPECT_TRUE(sameBytes(output("after"), sample));
+}
+
+TEST_F(YencProbe, AHeaderWithANameInTheFirstMebibyte) {
+    EXPECT_TRUE(probeAs(handler, "x", "=ybegin line=128  size=1  name=a\n"));
+    EXPECT_TRUE(probeAs(handler, "x", "text\r\n=ybegin name=a.bin\n"));
+    EXPECT_FALSE(probeAs(handler, "x", "=ybegin line=128 size=1\nname=a\n"));
+    EXPECT_FALSE(probeAs(handler, "x", "=ybegin name=a"));  // 15 bytes
+    EXPECT_FALSE(probeAs(handler, "x", "x=ybegin name=abcdef\n"));
+    EXPECT_FALSE(probeAs(handler, "x", std::string("\0\n=ybegin name=abcdef\n", 23)));
+    EXPECT_TRUE(handler.matchesExtension("NTX"));
+    EXPECT_FALSE(handler.matchesExtension("yenc"));
+}
+
+// The three decoders through the program: chosen by content, exit status 0
+// with the right bytes, 4 when an output cannot be written.
+TEST_F(YencProbe, CommandLineDecodesEveryTextEncodingAndReportsFailure) {
+    for (const char* name : {"uuenview.ntx", "uuencode.uue", "begin-base64.b64", "mpack.mime"}) {
+        place(name, textFixture(name));
+        EXPECT_EQ(testing_support::runProgram({std::string("#F(\\in\\") + name + ")#P(\\cmd)"}).exitStatus, 0) << name;
+    }
+    EXPECT_EQ(testing_support::listFiles(host("\\cmd")), (std::vector<std::string>{"photo.bin", "report.dat"}));
+    EXPECT_TRUE(sameBytes(testing_support::readFile(host("\\cmd\\photo.bin")), sample));
+    EXPECT_TRUE(sameBytes(testing_support::readFile(host("\\cmd\\report.dat")), sample));
+    ASSERT_EQ(chmod(host("\\cmd\\photo.bin").c_str(), 0444), 0);
+    for (const char* name : {"uuenview.ntx", "uuencode.uue", "begin-base64.b64"}) {
+        EXPECT_EQ(testing_support::runProgram({std::string("#F(\\in\\") + name + ")#P(\\cmd)"}).exitStatus, 4) << name;
+    }
+}
+
+}  // namespace
