@@ -9,6 +9,8 @@
 #include "core/narrow_text.h"
 #include "core/request_outcome.h"
 #include "platform/process.h"
+#include "ui/association_dialog.h"
+#include "ui/browser.h"
 #include "ui/resources.h"
 #include "ui/settings_store.h"
 #include "ui/string_table.h"
@@ -126,6 +128,29 @@ void extractRequest(HWND dialog) {
     }
 }
 
+void selectFile(HWND dialog) {
+    BrowseRequest request;
+    initBrowseRequest(request);
+    request.mustExist = 1;
+    appState.archivePathWide[0] = 0;
+    if (runBrowser(request, dialog, appState.archivePathWide, u"*.*"))
+        SetDlgItemTextW(dialog, IDC_FILE, appState.archivePathWide);
+    releaseBrowseRequest(request);
+}
+
+void selectFolder(HWND dialog) {
+    BrowseRequest request;
+    initBrowseRequest(request);
+    request.folderMode = 1;
+    request.mustExist = 1;
+    WCHAR folder[MAX_PATH] = {};
+    if (runBrowser(request, dialog, folder, u"*.*")) {
+        // The root comes back empty and is shown as the single backslash.
+        SetDlgItemTextW(dialog, IDC_EXTRACT_PATH, folder[0] ? folder : u"\\");
+    }
+    releaseBrowseRequest(request);
+}
+
 void initDialog(HWND dialog) {
     SHMENUBARINFO bar{};
     bar.cbSize = sizeof bar;
@@ -201,10 +226,14 @@ BOOL mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         case IDM_SELECT_FILE:
         case IDC_BROWSE_FILE:
+            selectFile(dialog);
+            break;
         case IDM_SELECT_FOLDER:
         case IDC_BROWSE_FOLDER:
+            selectFolder(dialog);
+            break;
         case IDM_ASSOCIATE:
-            // The browser and the association dialog are not part of this build yet.
+            runAssociationDialog();
             break;
         }
         return TRUE;

@@ -26,6 +26,64 @@ constexpr DialogTemplate kMainDialog = {
     u"Tovrin UnPacker", u"System", 8, 0, 0, 0, 120, 140,
     kMainDialogItems, sizeof kMainDialogItems / sizeof kMainDialogItems[0]};
 
+// Dialog 110: one auto check box per archive type.
+constexpr DialogItemTemplate kAssociateItems[] = {
+    {IDC_ASSOC_LZH, kButtonClass, u"LZH", kCheckStyle, 8, 3, 24, 10},
+    {IDC_ASSOC_ZIP, kButtonClass, u"ZIP", kCheckStyle, 35, 3, 22, 10},
+    {IDC_ASSOC_ARJ, kButtonClass, u"ARJ", kCheckStyle, 60, 3, 26, 10},
+    {IDC_ASSOC_TAR, kButtonClass, u"TAR", kCheckStyle, 8, 16, 24, 10},
+    {IDC_ASSOC_Z, kButtonClass, u"Z", kCheckStyle, 35, 16, 21, 10},
+    {IDC_ASSOC_NTX, kButtonClass, u"NTX", kCheckStyle, 60, 16, 25, 10},
+    {IDC_ASSOC_IMP, kButtonClass, u"IMP", kCheckStyle, 88, 16, 24, 10},
+    {IDC_ASSOC_GZ, kButtonClass, u"GZ, TGZ", kCheckStyle, 8, 30, 46, 10},
+    {IDC_ASSOC_BZ2, kButtonClass, u"BZ2, TBZ", kCheckStyle, 60, 30, 47, 10},
+    {IDC_ASSOC_B64, kButtonClass, u"B64", kCheckStyle, 8, 43, 46, 10},
+    {IDC_ASSOC_UUE, kButtonClass, u"UUE, XXE", kCheckStyle, 60, 43, 47, 10},
+};
+constexpr DialogTemplate kAssociateDialog = {
+    u"Associate", u"System", 9, 0, 0, 0, 114, 60,
+    kAssociateItems, sizeof kAssociateItems / sizeof kAssociateItems[0]};
+
+// Dialog 900: the name field, the folder drop-down and the entry list; the
+// layout places them at once.
+constexpr DialogItemTemplate kBrowserItems[] = {
+    {IDC_BROWSER_NAME, kEditClass, u"", WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_MULTILINE, 2, 2,
+     135, 10},
+    {IDC_BROWSER_FOLDERS, kComboBoxClass, u"", WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWNLIST |
+     WS_VSCROLL, 2, 14, 135, 60},
+    {IDC_BROWSER_LIST, kListViewClass, u"",
+     WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_LIST | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+         LVS_SORTASCENDING | LVS_AUTOARRANGE | LVS_EDITLABELS,
+     2, 28, 135, 130},
+};
+constexpr DialogTemplate kBrowserDialog = {
+    u"", u"System", 9, WS_POPUP | WS_BORDER, 0, 0, 139, 161,
+    kBrowserItems, sizeof kBrowserItems / sizeof kBrowserItems[0]};
+
+constexpr MenuItemTemplate kAssociateMenuItems[] = {
+    {IDOK, u"OK", nullptr, 0},
+    {IDCANCEL, u"Cancel", nullptr, 0},
+};
+constexpr MenuTemplate kAssociateMenu = {kAssociateMenuItems, 2};
+
+constexpr MenuItemTemplate kBrowserActionItems[] = {
+    {IDM_BROWSER_OK, u"OK", nullptr, 0},
+    {IDM_BROWSER_CANCEL, u"Cancel", nullptr, 0},
+};
+constexpr MenuItemTemplate kBrowserToolsItems[] = {
+    {IDM_BROWSER_SWITCH, u"Switch windows", nullptr, 0},
+    {IDM_BROWSER_REPORT, u"Report view", nullptr, 0},
+    {IDM_BROWSER_LIST_VIEW, u"List view", nullptr, 0},
+    {IDM_BROWSER_UP, u"Folder Up", nullptr, 0},
+    {IDM_BROWSER_NEW, u"New", nullptr, 0},
+    {IDM_BROWSER_RENAME, u"Rename", nullptr, 0},
+};
+constexpr MenuItemTemplate kBrowserMenuItems[] = {
+    {0, u"Action", kBrowserActionItems, 2},
+    {0, u"Tools", kBrowserToolsItems, sizeof kBrowserToolsItems / sizeof kBrowserToolsItems[0]},
+};
+constexpr MenuTemplate kBrowserMenu = {kBrowserMenuItems, 2};
+
 constexpr MenuItemTemplate kToolsItems[] = {
     {IDM_SELECT_FILE, u"Select file", nullptr, 0},
     {IDM_SELECT_FOLDER, u"Select folder", nullptr, 0},
@@ -71,31 +129,85 @@ constexpr char kIconRows[16][17] = {
     "..############..",
 };
 
+// Icon 150, a sheet of paper with a folded corner; icon 109, a folder.
+constexpr char kFileIconRows[16][17] = {
+    "................",
+    "...#######......",
+    "...#ooooo##.....",
+    "...#ooooo#o#....",
+    "...#ooooo####...",
+    "...#oooooooo#...",
+    "...#o^^^^^^o#...",
+    "...#oooooooo#...",
+    "...#o^^^^^^o#...",
+    "...#oooooooo#...",
+    "...#o^^^^^^o#...",
+    "...#oooooooo#...",
+    "...#o^^^^ooo#...",
+    "...#oooooooo#...",
+    "...##########...",
+    "................",
+};
+constexpr std::uint32_t kFilePalette[] = {0x00000000, 0xFF404040, 0xFFFFFFFF, 0xFFFFFFFF,
+                                          0xFF8090A0};
+constexpr char kFolderIconRows[16][17] = {
+    "................",
+    "................",
+    "..#####.........",
+    ".#ooooo#........",
+    ".#oooooo######..",
+    ".#xxxxxxxxxxxx#.",
+    ".#xoooooooooox#.",
+    ".#xoooooooooox#.",
+    ".#xoooooooooox#.",
+    ".#xoooooooooox#.",
+    ".#xoooooooooox#.",
+    ".#xoooooooooox#.",
+    ".##############.",
+    "................",
+    "................",
+    "................",
+};
+constexpr std::uint32_t kFolderPalette[] = {0x00000000, 0xFF6B4E00, 0xFFF5C542, 0xFFD9A520,
+                                            0xFF000000};
+
 struct IconPixels {
     std::uint32_t argb[16 * 16];
 };
 
-constexpr IconPixels drawIcon() {
+constexpr IconPixels drawIcon(const char (&rows)[16][17], const std::uint32_t (&palette)[5]) {
     IconPixels pixels{};
     for (int y = 0; y < 16; ++y) {
         for (int x = 0; x < 16; ++x) {
-            char c = kIconRows[y][x];
+            char c = rows[y][x];
             int index = c == '#' ? 1 : c == 'o' ? 2 : c == 'x' ? 3 : c == '^' ? 4 : 0;
-            pixels.argb[y * 16 + x] = kIconPalette[index];
+            pixels.argb[y * 16 + x] = palette[index];
         }
     }
     return pixels;
 }
 
-constexpr IconPixels kIconPixels = drawIcon();
+constexpr IconPixels kIconPixels = drawIcon(kIconRows, kIconPalette);
 constexpr IconImage kProgramIcon = {16, 16, kIconPixels.argb};
+constexpr IconPixels kFileIconPixels = drawIcon(kFileIconRows, kFilePalette);
+constexpr IconImage kFileIcon = {16, 16, kFileIconPixels.argb};
+constexpr IconPixels kFolderIconPixels = drawIcon(kFolderIconRows, kFolderPalette);
+constexpr IconImage kFolderIcon = {16, 16, kFolderIconPixels.argb};
 
-constexpr ResourceEntry kDialogs[] = {{IDD_MAIN, &kMainDialog}};
+constexpr ResourceEntry kDialogs[] = {{IDD_MAIN, &kMainDialog},
+                                      {IDD_ASSOCIATE, &kAssociateDialog},
+                                      {IDD_BROWSER, &kBrowserDialog}};
 constexpr ResourceEntry kMenus[] = {{IDM_MAIN_DIALOG, &kDialogMenu},
-                                    {IDM_MAIN_WINDOW, &kWindowMenu}};
-constexpr ResourceEntry kIcons[] = {{IDI_PROGRAM, &kProgramIcon}};
+                                    {IDM_MAIN_WINDOW, &kWindowMenu},
+                                    {IDM_ASSOCIATE_MENU, &kAssociateMenu},
+                                    {IDM_BROWSER_MENU, &kBrowserMenu}};
+constexpr ResourceEntry kIcons[] = {{IDI_PROGRAM, &kProgramIcon},
+                                    {IDI_BROWSER_FILE, &kFileIcon},
+                                    {IDI_BROWSER_FOLDER, &kFolderIcon}};
 
-constexpr ResourceModule kProgramModule = {kDialogs, 1, kMenus, 2, kIcons, 1, stringResource};
+constexpr ResourceModule kProgramModule = {
+    kDialogs, sizeof kDialogs / sizeof kDialogs[0], kMenus, sizeof kMenus / sizeof kMenus[0],
+    kIcons,   sizeof kIcons / sizeof kIcons[0],     stringResource};
 
 }  // namespace
 

@@ -30,5 +30,38 @@ constexpr WORD IDM_ABOUT = 40014;
 constexpr WORD IDM_DIALOG_EXIT = 40008;
 constexpr WORD IDM_WINDOW_EXIT = 40013;
 
+// The association dialog 110 (with its menu 110) and its check boxes.
+constexpr UINT IDD_ASSOCIATE = 110;
+constexpr UINT IDM_ASSOCIATE_MENU = 110;
+constexpr int IDC_ASSOC_LZH = 401;
+constexpr int IDC_ASSOC_ZIP = 402;
+constexpr int IDC_ASSOC_RAR = 403;  // no box in the dialog
+constexpr int IDC_ASSOC_TAR = 404;
+constexpr int IDC_ASSOC_BZ2 = 405;
+constexpr int IDC_ASSOC_GZ = 406;
+constexpr int IDC_ASSOC_Z = 407;
+constexpr int IDC_ASSOC_ARJ = 408;
+constexpr int IDC_ASSOC_UUE = 409;
+constexpr int IDC_ASSOC_B64 = 410;
+constexpr int IDC_ASSOC_IMP = 411;
+constexpr int IDC_ASSOC_NTX = 412;
+
+// The browser: dialog 900, its menu 2006, the entry icons 150 and 109.
+constexpr UINT IDD_BROWSER = 900;
+constexpr UINT IDM_BROWSER_MENU = 2006;
+constexpr UINT IDI_BROWSER_FILE = 150;
+constexpr UINT IDI_BROWSER_FOLDER = 109;
+constexpr int IDC_BROWSER_NAME = 901;
+constexpr int IDC_BROWSER_FOLDERS = 902;
+constexpr int IDC_BROWSER_LIST = 903;
+constexpr WORD IDM_BROWSER_OK = 15329;
+constexpr WORD IDM_BROWSER_CANCEL = 15330;
+constexpr WORD IDM_BROWSER_SWITCH = 702;
+constexpr WORD IDM_BROWSER_REPORT = 904;
+constexpr WORD IDM_BROWSER_UP = 905;
+constexpr WORD IDM_BROWSER_LIST_VIEW = 906;
+constexpr WORD IDM_BROWSER_NEW = 745;
+constexpr WORD IDM_BROWSER_RENAME = 746;
+
 // The program's module instance.
 HINSTANCE programInstance();

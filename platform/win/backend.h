@@ -24,6 +24,8 @@ public:
     virtual int messageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
                            UINT style) = 0;
     virtual void waitCursorChanged(bool shown) {}
+    // The keyboard focus moved to window.
+    virtual void focusChanged(HWND window) {}
     // Height and width of text in the screen's default font.
     virtual SIZE textExtent(const WCHAR* text, int length) = 0;
     // An output file is being created while a request runs: a chance to

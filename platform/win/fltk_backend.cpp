@@ -16,6 +16,7 @@
 #include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -76,6 +77,50 @@ public:
     Fl_Box* status = nullptr;
 };
 
+// A list view: taps and double-taps become the list's notifications once
+// FLTK has finished with the event (they may refill the list); Delete is
+// the list's key; arrow keys only move the selection.
+class ListBrowser : public Fl_Hold_Browser {
+public:
+    ListBrowser(HWND listHandle) : Fl_Hold_Browser(0, 0, 10, 10), list(listHandle) {}
+
+    int handle(int event) override {
+        if (event == FL_KEYBOARD && !busy() && Fl::event_key() == FL_Delete) {
+            defer(Action::Delete, 0);
+            return 1;
+        }
+        int handled = Fl_Hold_Browser::handle(event);
+        // Arrow keys move the selection and the focus without a callback.
+        if (event == FL_KEYBOARD && handled && !busy() && value() > 0)
+            window_system::selectListRow(list, value() - 1);
+        return handled;
+    }
+
+    enum class Action { Tap, DoubleTap, Delete };
+    void defer(Action action, int row) {
+        pendingAction = action;
+        pendingRow = row;
+        Fl::add_timeout(0.0, runPending, this);
+    }
+
+    static void runPending(void* data) {
+        auto* self = static_cast<ListBrowser*>(data);
+        HWND list = self->list;
+        if (!IsWindow(list)) return;
+        switch (self->pendingAction) {
+        case Action::Tap: window_system::tapListRow(list, self->pendingRow); break;
+        case Action::DoubleTap: window_system::doubleTapListRow(list, self->pendingRow); break;
+        case Action::Delete: window_system::listKey(list, VK_DELETE); break;
+        }
+        // Wakes the modal loop, which may have been ended by the action.
+        PostMessageW(nullptr, WM_NULL, 0, 0);
+    }
+
+    HWND list;
+    Action pendingAction = Action::Tap;
+    int pendingRow = -1;
+};
+
 class FltkBackend : public WindowBackend {
 public:
     void windowCreated(HWND window) override {
@@ -110,9 +155,11 @@ public:
             choice->callback(comboChosen, window);
             widget = choice;
         } else if (equalsIgnoreCase(cls, kListViewClass)) {
-            auto* browser = new Fl_Hold_Browser(0, 0, 10, 10);
+            auto* browser = new ListBrowser(window);
             browser->textsize(kFontSize);
+            browser->format_char('\x01');  // names are shown as they are, '@' too
             browser->callback(rowChosen, window);
+            browser->when(FL_WHEN_RELEASE_ALWAYS);
             widget = browser;
         } else {
             auto* box = new Fl_Box(0, 0, 10, 10);
@@ -164,19 +211,9 @@ public:
             }
             choice->value(window_system::comboSelection(window));
         } else if (equalsIgnoreCase(cls, kListViewClass)) {
-            auto* browser = static_cast<Fl_Hold_Browser*>(widget);
-            browser->clear();
-            const auto& rows = *window_system::listRows(window);
-            for (std::size_t i = 0; i < rows.size(); ++i) {
-                std::string line;
-                for (std::size_t column = 0; column < rows[i].size(); ++column) {
-                    if (column) line += '\t';
-                    line += utf8Of(rows[i][column]);
-                }
-                browser->add(line.c_str());
-                if (window_system::listRowSelected(window, i))
-                    browser->select(static_cast<int>(i) + 1);
-            }
+            auto* browser = static_cast<ListBrowser*>(widget);
+            // While the list is filled under the wait cursor it is drawn once, at the end.
+            if (!busy()) fillBrowser(browser, window);
         }
         if (window_system::styleOf(window) & WS_VISIBLE) {
             widget->show();
@@ -185,6 +222,15 @@ public:
         }
         if (window_system::styleOf(window) & WS_DISABLED) widget->deactivate();
         widget->redraw();
+    }
+
+    void focusChanged(HWND window) override {
+        auto found = widgets.find(window);
+        if (found == widgets.end() || !found->second->visible()) return;
+        found->second->take_focus();
+        // A field that takes the focus has its text selected, so typing replaces it.
+        if (auto* input = dynamic_cast<Fl_Input*>(found->second))
+            input->position(input->size(), 0);
     }
 
     void windowDestroyed(HWND window) override {
@@ -324,8 +370,57 @@ private:
     }
     static void rowChosen(Fl_Widget* widget, void* data) {
         if (busy()) return;
-        window_system::selectListRow(static_cast<HWND>(data),
-                                     static_cast<Fl_Hold_Browser*>(widget)->value() - 1);
+        auto* browser = static_cast<ListBrowser*>(widget);
+        int row = browser->value() - 1;
+        if (row < 0) return;
+        if (Fl::event() == FL_RELEASE) {
+            browser->defer(Fl::event_clicks() ? ListBrowser::Action::DoubleTap
+                                              : ListBrowser::Action::Tap,
+                           row);
+        }
+    }
+
+    // The rows with their icons; a report view shows every column, a list
+    // view the names.
+    void fillBrowser(ListBrowser* browser, HWND list) {
+        browser->clear();
+        bool report = (window_system::styleOf(list) & LVS_TYPEMASK) == LVS_REPORT;
+        const auto* widths = window_system::listColumnWidths(list);
+        columnWidths.assign(widths->begin(), widths->end());
+        columnWidths.push_back(0);
+        static const int noColumns[] = {0};
+        browser->column_widths(report ? columnWidths.data() : noColumns);
+        const auto& rows = *window_system::listRows(list);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            std::string line;
+            std::size_t columns = report ? rows[i].size() : std::min<std::size_t>(1, rows[i].size());
+            for (std::size_t column = 0; column < columns; ++column) {
+                if (column) line += '\t';
+                line += utf8Of(rows[i][column]);
+            }
+            browser->add(line.c_str());
+            int line1 = static_cast<int>(i) + 1;
+            if (Fl_RGB_Image* icon = iconImage(
+                    window_system::listImage(list, window_system::listRowImage(list, i))))
+                browser->icon(line1, icon);
+            if (window_system::listRowSelected(list, i)) browser->select(line1);
+        }
+    }
+
+    Fl_RGB_Image* iconImage(const IconImage* icon) {
+        if (!icon || icon->width <= 0 || icon->height <= 0) return nullptr;
+        auto found = icons.find(icon);
+        if (found != icons.end()) return found->second;
+        auto& rgba = iconPixels[icon];
+        rgba.resize(static_cast<std::size_t>(icon->width) * static_cast<std::size_t>(icon->height) * 4);
+        for (std::size_t i = 0; i < rgba.size() / 4; ++i) {
+            std::uint32_t pixel = icon->argb[i];
+            rgba[i * 4 + 0] = static_cast<unsigned char>(pixel >> 16);
+            rgba[i * 4 + 1] = static_cast<unsigned char>(pixel >> 8);
+            rgba[i * 4 + 2] = static_cast<unsigned char>(pixel);
+            rgba[i * 4 + 3] = static_cast<unsigned char>(pixel >> 24);
+        }
+        return icons[icon] = new Fl_RGB_Image(rgba.data(), icon->width, icon->height, 4);
     }
     static void menuChosen(Fl_Widget* widget, void* data) {
         if (busy()) return;
@@ -373,6 +468,8 @@ private:
 
     void syncDialog(HWND dialog) {
         DialogWindow* window = dialogs[dialog];
+        std::string title = utf8Of(window_system::textOf(dialog));
+        if (!window->label() || title != window->label()) window->copy_label(title.c_str());
         RECT client{};
         GetClientRect(dialog, &client);
         int barHeight = window_system::menuBarOf(dialog) ? window_system::kMenuBarHeight : 0;
@@ -444,6 +541,9 @@ private:
     std::map<HWND, Fl_Widget*> widgets;
     std::map<HWND, Fl_Menu_Bar*> menuBars;
     std::string lastPath;
+    std::vector<int> columnWidths;
+    std::map<const IconImage*, Fl_RGB_Image*> icons;
+    std::map<const IconImage*, std::vector<unsigned char>> iconPixels;
     std::chrono::steady_clock::time_point lastPaint{};
 };
 

@@ -99,6 +99,89 @@ bool chooseMenu(int command) {
 void pressEnter() { window_system::pressKey(dialog(), VK_RETURN); }
 void pressEscape() { window_system::pressKey(dialog(), VK_ESCAPE); }
 
+namespace {
+int rowWithLabel(int listId, const std::u16string& label) {
+    const auto* rows = window_system::listRows(control(listId));
+    if (!rows) return -1;
+    for (std::size_t i = 0; i < rows->size(); ++i)
+        if (!(*rows)[i].empty() && (*rows)[i][0] == label) return static_cast<int>(i);
+    return -1;
+}
+
+HWND editingList() {
+    for (std::size_t i = 0; i < window_system::windowCount(); ++i) {
+        HWND window = window_system::windowAt(i);
+        if (GetParent(window) == dialog() && window_system::labelEditorOf(window)) return window;
+    }
+    return nullptr;
+}
+}  // namespace
+
+bool tapRow(int listId, const std::u16string& label) {
+    int row = rowWithLabel(listId, label);
+    if (row < 0) return false;
+    window_system::tapListRow(control(listId), row);
+    return true;
+}
+
+bool doubleTapRow(int listId, const std::u16string& label) {
+    int row = rowWithLabel(listId, label);
+    if (row < 0) return false;
+    window_system::doubleTapListRow(control(listId), row);
+    return true;
+}
+
+bool selectRow(int listId, const std::u16string& label) {
+    int row = rowWithLabel(listId, label);
+    if (row < 0) return false;
+    window_system::selectListRow(control(listId), row);
+    return true;
+}
+
+void keyInList(int listId, WORD key) { window_system::listKey(control(listId), key); }
+
+bool chooseEntry(int comboId, int index) {
+    HWND combo = control(comboId);
+    const auto* entries = window_system::comboEntries(combo);
+    if (!entries || index < 0 || static_cast<std::size_t>(index) >= entries->size()) return false;
+    window_system::chooseComboEntry(combo, index);
+    return true;
+}
+
+bool finishLabelEdit(const std::u16string& text) {
+    HWND list = editingList();
+    if (!list) return false;
+    window_system::typeText(window_system::labelEditorOf(list), text.c_str(), true);
+    pressEnter();
+    return true;
+}
+
+bool cancelLabelEdit() {
+    if (!editingList()) return false;
+    pressEscape();
+    return true;
+}
+
+bool labelEditOpen() { return editingList() != nullptr; }
+
+std::vector<std::vector<std::u16string>> rowsOf(int listId) {
+    const auto* rows = window_system::listRows(control(listId));
+    return rows ? *rows : std::vector<std::vector<std::u16string>>{};
+}
+
+std::vector<std::u16string> labelsOf(int listId) {
+    std::vector<std::u16string> labels;
+    for (const auto& row : rowsOf(listId)) labels.push_back(row.empty() ? u"" : row[0]);
+    return labels;
+}
+
+std::vector<std::u16string> entriesOf(int comboId) {
+    const auto* entries = window_system::comboEntries(control(comboId));
+    return entries ? *entries : std::vector<std::u16string>{};
+}
+
+int selectionOf(int comboId) { return window_system::comboSelection(control(comboId)); }
+
 void rotateScreen(int width, int height) {
     window_system::setScreenSize(width, height);
     // Every top-level window hears of it, as from the shell's broadcast.

@@ -43,6 +43,19 @@ bool click(int controlId);
 bool chooseMenu(int command);  // must be an item of the dialog's menu bar
 void pressEnter();
 void pressEscape();
+// List views and combo boxes: tap or double-tap the row with this label
+// (false when there is none), press a key in the list, pick a drop-down entry.
+bool tapRow(int listId, const std::u16string& label);
+bool doubleTapRow(int listId, const std::u16string& label);
+// Moves the selection and focus to the row, as the arrow keys do (no notification).
+bool selectRow(int listId, const std::u16string& label);
+void keyInList(int listId, WORD key);
+bool chooseEntry(int comboId, int index);
+// The label being edited in a list of the dialog: type text and press Enter,
+// or press Esc. False when no label edit is open.
+bool finishLabelEdit(const std::u16string& text);
+bool cancelLabelEdit();
+bool labelEditOpen();
 // The device turns: a new screen size, then WM_SETTINGCHANGE to the dialog.
 void rotateScreen(int width, int height);
 
@@ -52,6 +65,11 @@ bool isChecked(int controlId);
 bool isVisible(int controlId);
 RECT rectOf(int controlId);  // in the dialog's client coordinates
 HWND dialog();
+// The rows of a list: each row's texts, label first; a combo box's entries.
+std::vector<std::vector<std::u16string>> rowsOf(int listId);
+std::vector<std::u16string> labelsOf(int listId);
+std::vector<std::u16string> entriesOf(int comboId);
+int selectionOf(int comboId);
 
 // The text height the backend reports for the screen font.
 constexpr int kTextHeight = 13;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
+#include <numeric>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,12 @@ namespace {
 struct WindowClass {
     std::u16string name;
     WNDCLASSW info;
+};
+
+struct ListRow {
+    LPARAM param = 0;
+    UINT state = 0;  // LVIS_SELECTED, LVIS_FOCUSED
+    int image = -1;
 };
 
 struct Window {
@@ -39,8 +47,15 @@ struct Window {
     std::vector<std::u16string> entries;
     int selection = -1;
     std::vector<std::vector<std::u16string>> rows;
-    std::vector<LPARAM> rowParams;
-    std::vector<bool> rowSelected;
+    std::vector<ListRow> rowInfo;
+    DWORD extendedStyle = 0;
+    HIMAGELIST imageList = nullptr;
+    std::vector<std::u16string> columns;
+    std::vector<int> columnWidths;
+    Window* labelEditor = nullptr;  // the edit control over the row being renamed
+    int editedRow = -1;
+    // Dialogs: the procedure's own data (DWLP_USER).
+    LONG_PTR userData = 0;
 };
 
 struct State {
@@ -54,6 +69,8 @@ struct State {
     SIZE screen{240, 320};
     bool waitCursor = false;
     WindowBackend* backend = nullptr;
+    Window* focus = nullptr;
+    std::set<HIMAGELIST> imageLists;
 };
 
 State& state() {
@@ -99,6 +116,282 @@ int copyText(const std::u16string& text, LPWSTR buffer, int capacity) {
 bool isTopLevel(const Window* window) { return !(window->style & WS_CHILD); }
 
 WORD buttonType(const Window* window) { return static_cast<WORD>(window->style & BS_TYPEMASK); }
+
+WCHAR lowerCase(WCHAR c) {
+    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) ||
+        (c >= 0x391 && c <= 0x3A9) || (c >= 0x410 && c <= 0x42F))
+        return static_cast<WCHAR>(c + 32);
+    if (c >= 0xFF21 && c <= 0xFF3A) return static_cast<WCHAR>(c + 32);  // full-width A-Z
+    return c;
+}
+
+// Case-insensitive order of two labels, as the list keeps its sorted labels.
+int compareLabels(const std::u16string& a, const std::u16string& b) {
+    std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        WCHAR x = lowerCase(a[i]), y = lowerCase(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool startsWithIgnoreCase(const std::u16string& text, const std::u16string& prefix) {
+    if (prefix.size() > text.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (lowerCase(text[i]) != lowerCase(prefix[i])) return false;
+    return true;
+}
+
+LRESULT notifyParent(Window* control, NMHDR* header) {
+    if (!control->parent) return 0;
+    header->hwndFrom = control;
+    header->idFrom = control->id;
+    return SendMessageW(control->parent, WM_NOTIFY, control->id, reinterpret_cast<LPARAM>(header));
+}
+
+void endEdit(Window* list, bool commit);
+
+// The list view's own behaviour: rows with labels, sub-item texts, data,
+// images and states; sorted insertion, sorting, finding and label editing.
+LRESULT listViewProc(Window* window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* item = reinterpret_cast<LVITEMW*>(lParam);
+    auto validRow = [&](WPARAM row) { return row < window->rows.size(); };
+    switch (message) {
+    case LVM_GETITEMCOUNT:
+        return static_cast<LRESULT>(window->rows.size());
+    case LVM_INSERTITEMW: {
+        if (!item) return -1;
+        std::u16string label = (item->mask & LVIF_TEXT) ? textFrom(item->pszText) : u"";
+        std::size_t at = std::min<std::size_t>(
+            item->iItem < 0 ? 0 : static_cast<std::size_t>(item->iItem), window->rows.size());
+        if (window->style & LVS_SORTASCENDING) {
+            // After every label that does not sort after it: equal labels keep
+            // their insertion order.
+            at = 0;
+            while (at < window->rows.size() && compareLabels(window->rows[at][0], label) <= 0) ++at;
+        }
+        ListRow info;
+        if (item->mask & LVIF_PARAM) info.param = item->lParam;
+        if (item->mask & LVIF_IMAGE) info.image = item->iImage;
+        if (item->mask & LVIF_STATE) info.state = item->state & item->stateMask;
+        window->rows.insert(window->rows.begin() + static_cast<std::ptrdiff_t>(at),
+                            std::vector<std::u16string>{label});
+        window->rowInfo.insert(window->rowInfo.begin() + static_cast<std::ptrdiff_t>(at), info);
+        if (window->editedRow >= static_cast<int>(at)) ++window->editedRow;
+        notifyChanged(window);
+        return static_cast<LRESULT>(at);
+    }
+    case LVM_SETITEMTEXTW: {
+        if (!item || !validRow(wParam) || item->iSubItem < 0 || item->iSubItem > 63) return FALSE;
+        auto& row = window->rows[wParam];
+        if (row.size() <= static_cast<std::size_t>(item->iSubItem))
+            row.resize(static_cast<std::size_t>(item->iSubItem) + 1);
+        row[static_cast<std::size_t>(item->iSubItem)] = textFrom(item->pszText);
+        notifyChanged(window);
+        return TRUE;
+    }
+    case LVM_GETITEMTEXTW: {
+        if (!item || !validRow(wParam) || item->iSubItem < 0) return 0;
+        const auto& row = window->rows[wParam];
+        std::u16string text = static_cast<std::size_t>(item->iSubItem) < row.size()
+                                  ? row[static_cast<std::size_t>(item->iSubItem)]
+                                  : u"";
+        return copyText(text, item->pszText, item->cchTextMax);
+    }
+    case LVM_GETITEMW: {
+        if (!item || item->iItem < 0 || !validRow(static_cast<WPARAM>(item->iItem)) ||
+            item->iSubItem < 0)
+            return FALSE;
+        const auto row = static_cast<std::size_t>(item->iItem);
+        const ListRow& info = window->rowInfo[row];
+        if (item->mask & LVIF_TEXT) {
+            const auto& texts = window->rows[row];
+            auto sub = static_cast<std::size_t>(item->iSubItem);
+            copyText(sub < texts.size() ? texts[sub] : u"", item->pszText, item->cchTextMax);
+        }
+        if (item->mask & LVIF_PARAM) item->lParam = info.param;
+        if (item->mask & LVIF_IMAGE) item->iImage = info.image;
+        if (item->mask & LVIF_STATE) item->state = info.state & item->stateMask;
+        return TRUE;
+    }
+    case LVM_GETITEMSTATE:
+        return validRow(wParam) ? static_cast<LRESULT>(window->rowInfo[wParam].state & lParam) : 0;
+    case LVM_DELETEITEM:
+        if (!validRow(wParam)) return FALSE;
+        if (window->editedRow == static_cast<int>(wParam)) endEdit(window, false);
+        window->rows.erase(window->rows.begin() + static_cast<std::ptrdiff_t>(wParam));
+        window->rowInfo.erase(window->rowInfo.begin() + static_cast<std::ptrdiff_t>(wParam));
+        if (window->editedRow > static_cast<int>(wParam)) --window->editedRow;
+        notifyChanged(window);
+        return TRUE;
+    case LVM_DELETEALLITEMS:
+        if (window->labelEditor) endEdit(window, false);
+        window->rows.clear();
+        window->rowInfo.clear();
+        notifyChanged(window);
+        return TRUE;
+    case LVM_SETITEMSTATE: {
+        if (!item) return FALSE;
+        auto apply = [&](std::size_t row) {
+            UINT& state = window->rowInfo[row].state;
+            state = (state & ~item->stateMask) | (item->state & item->stateMask);
+        };
+        // One row at most is focused; a single-selection list selects one.
+        auto clearOthers = [&](std::size_t keep) {
+            for (std::size_t i = 0; i < window->rowInfo.size(); ++i) {
+                if (i == keep) continue;
+                if (item->state & item->stateMask & LVIS_FOCUSED)
+                    window->rowInfo[i].state &= ~LVIS_FOCUSED;
+                if ((item->state & item->stateMask & LVIS_SELECTED) &&
+                    (window->style & LVS_SINGLESEL))
+                    window->rowInfo[i].state &= ~LVIS_SELECTED;
+            }
+        };
+        if (static_cast<std::intptr_t>(wParam) == -1) {
+            for (std::size_t i = 0; i < window->rowInfo.size(); ++i) apply(i);
+        } else {
+            if (!validRow(wParam)) return FALSE;
+            clearOthers(wParam);
+            apply(wParam);
+        }
+        notifyChanged(window);
+        return TRUE;
+    }
+    case LVM_GETNEXTITEM: {
+        auto start = static_cast<std::intptr_t>(wParam);
+        UINT wanted = static_cast<UINT>(lParam) & (LVNI_SELECTED | LVNI_FOCUSED);
+        for (std::size_t i = start < 0 ? 0 : static_cast<std::size_t>(start + 1);
+             i < window->rows.size(); ++i) {
+            UINT state = window->rowInfo[i].state;
+            if (((wanted & LVNI_SELECTED) && !(state & LVIS_SELECTED)) ||
+                ((wanted & LVNI_FOCUSED) && !(state & LVIS_FOCUSED)))
+                continue;
+            return static_cast<LRESULT>(i);
+        }
+        return -1;
+    }
+    case LVM_FINDITEMW: {
+        const auto* find = reinterpret_cast<const LVFINDINFOW*>(lParam);
+        if (!find || !(find->flags & LVFI_STRING) || !find->psz) return -1;
+        auto start = static_cast<std::intptr_t>(wParam);
+        std::u16string wanted = find->psz;
+        for (std::size_t i = start < 0 ? 0 : static_cast<std::size_t>(start + 1);
+             i < window->rows.size(); ++i) {
+            if (compareLabels(window->rows[i][0], wanted) == 0) return static_cast<LRESULT>(i);
+        }
+        return -1;
+    }
+    case LVM_SORTITEMS: {
+        auto compare = reinterpret_cast<PFNLVCOMPARE>(lParam);
+        if (!compare) return FALSE;
+        std::vector<std::size_t> order(window->rows.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return compare(window->rowInfo[a].param, window->rowInfo[b].param,
+                           static_cast<LPARAM>(wParam)) < 0;
+        });
+        std::vector<std::vector<std::u16string>> rows;
+        std::vector<ListRow> infos;
+        int edited = -1;
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            rows.push_back(std::move(window->rows[order[i]]));
+            infos.push_back(window->rowInfo[order[i]]);
+            if (static_cast<int>(order[i]) == window->editedRow) edited = static_cast<int>(i);
+        }
+        window->rows = std::move(rows);
+        window->rowInfo = std::move(infos);
+        window->editedRow = edited;
+        notifyChanged(window);
+        return TRUE;
+    }
+    case LVM_ENSUREVISIBLE:
+        return validRow(wParam) ? TRUE : FALSE;
+    case LVM_SETIMAGELIST: {
+        if (static_cast<int>(wParam) != LVSIL_SMALL) return 0;
+        HIMAGELIST previous = window->imageList;
+        window->imageList = reinterpret_cast<HIMAGELIST>(lParam);
+        notifyChanged(window);
+        return reinterpret_cast<LRESULT>(previous);
+    }
+    case LVM_GETEXTENDEDLISTVIEWSTYLE:
+        return window->extendedStyle;
+    case LVM_SETEXTENDEDLISTVIEWSTYLE: {
+        DWORD previous = window->extendedStyle;
+        DWORD mask = wParam ? static_cast<DWORD>(wParam) : 0xFFFFFFFFu;
+        window->extendedStyle = (previous & ~mask) | (static_cast<DWORD>(lParam) & mask);
+        return previous;
+    }
+    case LVM_INSERTCOLUMNW: {
+        const auto* column = reinterpret_cast<const LVCOLUMNW*>(lParam);
+        if (!column || static_cast<std::intptr_t>(wParam) < 0) return -1;
+        std::size_t at = std::min<std::size_t>(wParam, window->columns.size());
+        window->columns.insert(window->columns.begin() + static_cast<std::ptrdiff_t>(at),
+                               (column->mask & LVCF_TEXT) ? textFrom(column->pszText) : u"");
+        window->columnWidths.insert(window->columnWidths.begin() + static_cast<std::ptrdiff_t>(at),
+                                    (column->mask & LVCF_WIDTH) ? column->cx : 50);
+        notifyChanged(window);
+        return static_cast<LRESULT>(at);
+    }
+    case LVM_EDITLABELW: {
+        if (window->labelEditor) endEdit(window, false);
+        if (!validRow(wParam) || !(window->style & LVS_EDITLABELS) || !window->parent) return 0;
+        NMLVDISPINFOW begin{};
+        begin.hdr.code = LVN_BEGINLABELEDITW;
+        begin.item.mask = LVIF_TEXT | LVIF_PARAM;
+        begin.item.iItem = static_cast<int>(wParam);
+        begin.item.pszText = window->rows[wParam][0].data();
+        begin.item.lParam = window->rowInfo[wParam].param;
+        notifyParent(window, &begin.hdr);
+        if (!lookup(window) || !validRow(wParam)) return 0;
+        // An edit control over the top of the list holds the label while it
+        // is edited; Enter or Esc in the dialog ends the edit.
+        RECT listRect = window->rect;
+        int height = 18;
+        HWND editor = CreateWindowExW(
+            0, kEditClass, window->rows[wParam][0].c_str(),
+            WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL, listRect.left, listRect.top,
+            listRect.right - listRect.left, height, window->parent, nullptr, window->instance,
+            nullptr);
+        window->labelEditor = lookup(editor);
+        window->editedRow = window->labelEditor ? static_cast<int>(wParam) : -1;
+        if (editor) SetFocus(editor);
+        notifyChanged(window);
+        return reinterpret_cast<LRESULT>(editor);
+    }
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void endEdit(Window* list, bool commit) {
+    Window* editor = list->labelEditor;
+    if (!editor) return;
+    std::u16string text = editor->text;
+    int row = list->editedRow;
+    list->labelEditor = nullptr;
+    list->editedRow = -1;
+    DestroyWindow(editor);
+    NMLVDISPINFOW end{};
+    end.hdr.code = LVN_ENDLABELEDITW;
+    end.item.mask = LVIF_TEXT;
+    end.item.iItem = row;
+    end.item.pszText = commit ? text.data() : nullptr;
+    if (row >= 0 && static_cast<std::size_t>(row) < list->rowInfo.size())
+        end.item.lParam = list->rowInfo[static_cast<std::size_t>(row)].param;
+    notifyParent(list, &end.hdr);
+    if (lookup(list)) {
+        SetFocus(list);
+        notifyChanged(list);
+    }
+}
+
+// The list of the dialog whose label is being edited, or nullptr.
+Window* listEditingIn(Window* dialog) {
+    for (const auto& window : state().windows) {
+        if (window->parent == dialog && window->labelEditor && !window->destroying)
+            return window.get();
+    }
+    return nullptr;
+}
 
 // The built-in control classes keep their state in the Window record.
 LRESULT controlProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -147,76 +440,38 @@ LRESULT controlProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
             window->selection = -1;
             notifyChanged(window);
             return 0;
-        }
-    } else if (equalsIgnoreCase(cls, kListViewClass)) {
-        auto* item = reinterpret_cast<LVITEMW*>(lParam);
-        switch (message) {
-        case LVM_GETITEMCOUNT:
-            return static_cast<LRESULT>(window->rows.size());
-        case LVM_INSERTITEMW: {
-            if (!item) return -1;
-            std::size_t at = std::min<std::size_t>(
-                item->iItem < 0 ? 0 : static_cast<std::size_t>(item->iItem), window->rows.size());
-            window->rows.insert(window->rows.begin() + static_cast<std::ptrdiff_t>(at),
-                                std::vector<std::u16string>{
-                                    (item->mask & LVIF_TEXT) ? textFrom(item->pszText) : u""});
-            window->rowParams.insert(window->rowParams.begin() + static_cast<std::ptrdiff_t>(at),
-                                     (item->mask & LVIF_PARAM) ? item->lParam : 0);
-            window->rowSelected.insert(window->rowSelected.begin() + static_cast<std::ptrdiff_t>(at),
-                                       false);
+        case CB_INSERTSTRING: {
+            auto index = static_cast<std::intptr_t>(wParam);
+            if (index > static_cast<std::intptr_t>(window->entries.size())) return CB_ERR;
+            std::size_t at = index < 0 ? window->entries.size() : static_cast<std::size_t>(index);
+            window->entries.insert(window->entries.begin() + static_cast<std::ptrdiff_t>(at),
+                                   textFrom(reinterpret_cast<LPCWSTR>(lParam)));
+            if (window->selection >= static_cast<int>(at)) ++window->selection;
             notifyChanged(window);
             return static_cast<LRESULT>(at);
         }
-        case LVM_SETITEMTEXTW: {
-            if (!item || wParam >= window->rows.size() || item->iSubItem < 0 ||
-                item->iSubItem > 63)
-                return FALSE;
-            auto& row = window->rows[wParam];
-            if (row.size() <= static_cast<std::size_t>(item->iSubItem))
-                row.resize(static_cast<std::size_t>(item->iSubItem) + 1);
-            row[static_cast<std::size_t>(item->iSubItem)] = textFrom(item->pszText);
-            notifyChanged(window);
-            return TRUE;
-        }
-        case LVM_GETITEMTEXTW: {
-            if (!item || wParam >= window->rows.size() || item->iSubItem < 0) return 0;
-            const auto& row = window->rows[wParam];
-            std::u16string text = static_cast<std::size_t>(item->iSubItem) < row.size()
-                                      ? row[static_cast<std::size_t>(item->iSubItem)]
-                                      : u"";
-            return copyText(text, item->pszText, item->cchTextMax);
-        }
-        case LVM_DELETEITEM:
-            if (wParam >= window->rows.size()) return FALSE;
-            window->rows.erase(window->rows.begin() + static_cast<std::ptrdiff_t>(wParam));
-            window->rowParams.erase(window->rowParams.begin() + static_cast<std::ptrdiff_t>(wParam));
-            window->rowSelected.erase(window->rowSelected.begin() +
-                                      static_cast<std::ptrdiff_t>(wParam));
-            notifyChanged(window);
-            return TRUE;
-        case LVM_DELETEALLITEMS:
-            window->rows.clear();
-            window->rowParams.clear();
-            window->rowSelected.clear();
-            notifyChanged(window);
-            return TRUE;
-        case LVM_SETITEMSTATE:
-            if (!item || wParam >= window->rows.size()) return FALSE;
-            if (item->stateMask & LVIS_SELECTED) {
-                window->rowSelected[wParam] = (item->state & LVIS_SELECTED) != 0;
-                notifyChanged(window);
-            }
-            return TRUE;
-        case LVM_GETNEXTITEM: {
-            auto start = static_cast<std::intptr_t>(wParam);
-            for (std::size_t i = start < 0 ? 0 : static_cast<std::size_t>(start + 1);
-                 i < window->rows.size(); ++i) {
-                if (!(lParam & LVNI_SELECTED) || window->rowSelected[i])
+        case CB_SELECTSTRING: {
+            // The first entry that begins with the text, searching after the
+            // entry wParam names and round to the start.
+            std::u16string prefix = textFrom(reinterpret_cast<LPCWSTR>(lParam));
+            std::size_t count = window->entries.size();
+            auto after = static_cast<std::intptr_t>(wParam);
+            std::size_t first = after < 0 || static_cast<std::size_t>(after) >= count
+                                    ? 0
+                                    : static_cast<std::size_t>(after) + 1;
+            for (std::size_t n = 0; n < count; ++n) {
+                std::size_t i = (first + n) % count;
+                if (startsWithIgnoreCase(window->entries[i], prefix)) {
+                    window->selection = static_cast<int>(i);
+                    notifyChanged(window);
                     return static_cast<LRESULT>(i);
+                }
             }
-            return -1;
+            return CB_ERR;
         }
         }
+    } else if (equalsIgnoreCase(cls, kListViewClass)) {
+        return listViewProc(window, message, wParam, lParam);
     }
     return DefWindowProcW(handle, message, wParam, lParam);
 }
@@ -278,6 +533,7 @@ void destroyTree(Window* window) {
 
 void removeDestroyed() {
     auto& windows = state().windows;
+    if (state().focus && state().focus->destroying) state().focus = nullptr;
     // Messages still queued for them go too.
     auto& queue = state().queue;
     queue.erase(std::remove_if(queue.begin(), queue.end(),
@@ -300,6 +556,11 @@ bool isDialogKey(const MSG& message, Window* dialog) {
     // A key for the dialog itself or any of its controls.
     while (target && target != dialog) target = isTopLevel(target) ? nullptr : target->parent;
     if (!target) return false;
+    if (Window* list = listEditingIn(dialog)) {
+        if (message.wParam != VK_RETURN && message.wParam != VK_ESCAPE) return false;
+        endEdit(list, message.wParam == VK_RETURN);
+        return true;
+    }
     if (message.wParam == VK_RETURN) {
         SendMessageW(dialog, WM_COMMAND, IDOK, 0);
         return true;
@@ -430,7 +691,151 @@ HICON LoadIconW(HINSTANCE instance, LPCWSTR name) {
 
 HGDIOBJ GetStockObject(int object) {
     static const int whiteBrush = WHITE_BRUSH;
+    static const int systemFont = SYSTEM_FONT;
+    if (object == SYSTEM_FONT) return const_cast<int*>(&systemFont);
     return object == WHITE_BRUSH ? const_cast<int*>(&whiteBrush) : nullptr;
+}
+
+// The screen has one font: selecting one changes nothing.
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) { return dc ? GetStockObject(SYSTEM_FONT) : nullptr; }
+
+LONG GetWindowLongW(HWND handle, int index) {
+    Window* window = lookup(handle);
+    if (!window) return 0;
+    if (index == GWL_STYLE) return static_cast<LONG>(window->style);
+    if (index == GWL_EXSTYLE) return 0;
+    return static_cast<LONG>(GetWindowLongPtrW(handle, index));
+}
+
+LONG SetWindowLongW(HWND handle, int index, LONG value) {
+    Window* window = lookup(handle);
+    if (!window) return 0;
+    if (index == GWL_STYLE) {
+        auto previous = static_cast<LONG>(window->style);
+        window->style = static_cast<DWORD>(value);
+        window->enabled = !(window->style & WS_DISABLED);
+        notifyChanged(window);
+        return previous;
+    }
+    return static_cast<LONG>(SetWindowLongPtrW(handle, index, value));
+}
+
+LONG_PTR GetWindowLongPtrW(HWND handle, int index) {
+    Window* window = lookup(handle);
+    if (!window) return 0;
+    if (index == DWLP_USER && window->dialogProc) return window->userData;
+    if (index == GWL_STYLE) return static_cast<LONG_PTR>(window->style);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
+LONG_PTR SetWindowLongPtrW(HWND handle, int index, LONG_PTR value) {
+    Window* window = lookup(handle);
+    if (!window) return 0;
+    if (index == DWLP_USER && window->dialogProc) {
+        LONG_PTR previous = window->userData;
+        window->userData = value;
+        return previous;
+    }
+    if (index == GWL_STYLE) return SetWindowLongW(handle, index, static_cast<LONG>(value));
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
+BOOL SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int width, int height, UINT flags) {
+    Window* window = lookup(handle);
+    if (!window) return FALSE;
+    RECT r = window->rect;
+    if (flags & SWP_NOMOVE) {
+        x = r.left;
+        y = r.top;
+    }
+    if (flags & SWP_NOSIZE) {
+        width = r.right - r.left;
+        height = r.bottom - r.top;
+    }
+    return MoveWindow(handle, x, y, width, height, TRUE);
+}
+
+HWND SetFocus(HWND handle) {
+    Window* window = lookup(handle);
+    Window* previous = state().focus;
+    if (handle && !window) return nullptr;
+    state().focus = window;
+    if (state().backend && window) state().backend->focusChanged(window);
+    return previous;
+}
+
+HWND GetFocus() { return state().focus; }
+
+BOOL SetForegroundWindow(HWND handle) { return lookup(handle) ? TRUE : FALSE; }
+
+int GetSystemMetrics(int index) { return index == SM_CXSMICON ? 16 : 0; }
+
+LPWSTR CharLowerW(LPWSTR text) {
+    for (WCHAR* p = text; p && *p; ++p) *p = lowerCase(*p);
+    return text;
+}
+
+void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, std::uintptr_t extraInfo) {
+    if (virtualKey != VK_TAB || !(flags & KEYEVENTF_KEYUP)) return;
+    Window* dialog = static_cast<Window*>(window_system::activeDialog());
+    if (!dialog) return;
+    // The next control after the focused one that takes the focus, round
+    // to the first.
+    std::vector<Window*> stops;
+    for (const auto& window : state().windows) {
+        if (window->parent == dialog && !isTopLevel(window.get()) && !window->destroying &&
+            (window->style & WS_TABSTOP) && window->enabled && IsWindowVisible(window.get()))
+            stops.push_back(window.get());
+    }
+    if (stops.empty()) return;
+    auto current = std::find(stops.begin(), stops.end(), state().focus);
+    std::size_t next = current == stops.end()
+                           ? 0
+                           : (static_cast<std::size_t>(current - stops.begin()) + 1) % stops.size();
+    SetFocus(stops[next]);
+}
+
+struct ImageList {
+    int width;
+    int height;
+    std::vector<const IconImage*> images;
+};
+
+HIMAGELIST ImageList_Create(int width, int height, UINT flags, int initial, int grow) {
+    if (width <= 0 || height <= 0) return nullptr;
+    auto* list = new ImageList{width, height, {}};
+    state().imageLists.insert(list);
+    return list;
+}
+
+int ImageList_ReplaceIcon(HIMAGELIST list, int index, HICON icon) {
+    if (!state().imageLists.count(list) || !icon) return -1;
+    const auto* image = static_cast<const IconImage*>(icon);
+    if (index == -1) {
+        list->images.push_back(image);
+        return static_cast<int>(list->images.size() - 1);
+    }
+    if (index < 0 || static_cast<std::size_t>(index) >= list->images.size()) return -1;
+    list->images[static_cast<std::size_t>(index)] = image;
+    return index;
+}
+
+BOOL ImageList_Destroy(HIMAGELIST list) {
+    if (!state().imageLists.erase(list)) return FALSE;
+    delete list;
+    return TRUE;
+}
+
+int ImageList_GetImageCount(HIMAGELIST list) {
+    return state().imageLists.count(list) ? static_cast<int>(list->images.size()) : 0;
+}
+
+HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int width, int height,
+                  UINT flags) {
+    // Icons are drawn at one size; the size asked for is the one they have.
+    return type == IMAGE_ICON ? LoadIconW(instance, name) : nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -517,9 +922,16 @@ BOOL GetClientRect(HWND handle, RECT* rect) {
 BOOL MoveWindow(HWND handle, int x, int y, int width, int height, BOOL repaint) {
     Window* window = lookup(handle);
     if (!window || width < 0 || height < 0) return FALSE;
+    bool resized = window->rect.right - window->rect.left != width ||
+                   window->rect.bottom - window->rect.top != height;
     window->rect = {x, y, x + width, y + height};
     if (repaint) window->needsPaint = true;
     notifyChanged(window);
+    // The window lays out its contents for the new size.
+    if (resized && window->proc)
+        window->proc(window, WM_SIZE, 0,
+                     static_cast<LPARAM>((static_cast<std::uint32_t>(height) << 16) |
+                                         static_cast<std::uint32_t>(width & 0xFFFF)));
     return TRUE;
 }
 
@@ -751,6 +1163,11 @@ HCURSOR SetCursor(HCURSOR cursor) {
 }
 
 BOOL SystemParametersInfoW(UINT action, UINT param, void* value, UINT winIni) {
+    if (action == SPI_GETWORKAREA && value) {
+        // No task bar: the work area is the whole screen, the menu bar included.
+        *static_cast<RECT*>(value) = {0, 0, state().screen.cx, state().screen.cy};
+        return TRUE;
+    }
     if (action != SPI_GETPLATFORMTYPE || !value) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -935,7 +1352,88 @@ const std::vector<std::vector<std::u16string>>* listRows(HWND listView) {
 
 bool listRowSelected(HWND listView, std::size_t row) {
     Window* window = lookup(listView);
-    return window && row < window->rowSelected.size() && window->rowSelected[row];
+    return window && row < window->rowInfo.size() && (window->rowInfo[row].state & LVIS_SELECTED);
+}
+
+int listFocusedRow(HWND listView) {
+    Window* window = lookup(listView);
+    if (!window) return -1;
+    for (std::size_t i = 0; i < window->rowInfo.size(); ++i)
+        if (window->rowInfo[i].state & LVIS_FOCUSED) return static_cast<int>(i);
+    return -1;
+}
+
+int listRowImage(HWND listView, std::size_t row) {
+    Window* window = lookup(listView);
+    return window && row < window->rowInfo.size() ? window->rowInfo[row].image : -1;
+}
+
+const IconImage* listImage(HWND listView, int image) {
+    Window* window = lookup(listView);
+    if (!window || !window->imageList || !state().imageLists.count(window->imageList) ||
+        image < 0 || image >= ImageList_GetImageCount(window->imageList))
+        return nullptr;
+    return window->imageList->images[static_cast<std::size_t>(image)];
+}
+
+const std::vector<std::u16string>* listColumns(HWND listView) {
+    Window* window = lookup(listView);
+    return window ? &window->columns : nullptr;
+}
+
+const std::vector<int>* listColumnWidths(HWND listView) {
+    Window* window = lookup(listView);
+    return window ? &window->columnWidths : nullptr;
+}
+
+HWND labelEditorOf(HWND listView) {
+    Window* window = lookup(listView);
+    return window ? window->labelEditor : nullptr;
+}
+
+void endLabelEdit(HWND listView, bool commit) {
+    if (Window* window = lookup(listView)) endEdit(window, commit);
+}
+
+namespace {
+// Selects and focuses row as a person's tap does; false when the list takes no taps.
+bool tapRow(HWND listView, int row) {
+    Window* window = lookup(listView);
+    if (!window || !window->enabled || !IsWindowVisible(listView) || row < 0 ||
+        static_cast<std::size_t>(row) >= window->rows.size())
+        return false;
+    for (std::size_t i = 0; i < window->rowInfo.size(); ++i) {
+        UINT& rowState = window->rowInfo[i].state;
+        rowState &= ~(LVIS_SELECTED | LVIS_FOCUSED);
+        if (i == static_cast<std::size_t>(row)) rowState |= LVIS_SELECTED | LVIS_FOCUSED;
+    }
+    state().focus = window;
+    notifyChanged(window);
+    return true;
+}
+}  // namespace
+
+void tapListRow(HWND listView, int row) {
+    if (!tapRow(listView, row)) return;
+    NMHDR header{};
+    header.code = NM_CLICK;
+    notifyParent(lookup(listView), &header);
+}
+
+void doubleTapListRow(HWND listView, int row) {
+    if (!tapRow(listView, row)) return;
+    NMHDR header{};
+    header.code = NM_DBLCLK;
+    notifyParent(lookup(listView), &header);
+}
+
+void listKey(HWND listView, WORD key) {
+    Window* window = lookup(listView);
+    if (!window || !window->enabled) return;
+    NMLVKEYDOWN keyDown{};
+    keyDown.hdr.code = LVN_KEYDOWN;
+    keyDown.wVKey = key;
+    notifyParent(window, &keyDown.hdr);
 }
 
 void chooseComboEntry(HWND comboBox, int index) {
@@ -955,8 +1453,11 @@ void selectListRow(HWND listView, int row) {
     if (!window || !window->enabled || row < 0 ||
         static_cast<std::size_t>(row) >= window->rows.size())
         return;
-    for (std::size_t i = 0; i < window->rowSelected.size(); ++i)
-        window->rowSelected[i] = i == static_cast<std::size_t>(row);
+    for (std::size_t i = 0; i < window->rowInfo.size(); ++i) {
+        UINT& rowState = window->rowInfo[i].state;
+        rowState &= ~(LVIS_SELECTED | LVIS_FOCUSED);
+        if (i == static_cast<std::size_t>(row)) rowState |= LVIS_SELECTED | LVIS_FOCUSED;
+    }
 }
 
 const IconImage* programIcon() {
@@ -981,6 +1482,7 @@ void reset() {
     s.quitPosted = false;
     s.quitCode = 0;
     s.waitCursor = false;
+    s.focus = nullptr;
 }
 
 WindowBackend* backend() { return state().backend; }

@@ -110,7 +110,9 @@ constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_SETTINGCHANGE = 0x001A;
+constexpr UINT WM_NOTIFY = 0x004E;
 constexpr UINT WM_KEYDOWN = 0x0100;
+constexpr UINT WM_KEYUP = 0x0101;
 constexpr UINT WM_CHAR = 0x0102;
 constexpr UINT WM_INITDIALOG = 0x0110;
 constexpr UINT WM_COMMAND = 0x0111;
@@ -129,14 +131,26 @@ constexpr UINT CB_GETCOUNT = 0x0146;
 constexpr UINT CB_GETCURSEL = 0x0147;
 constexpr UINT CB_GETLBTEXT = 0x0148;
 constexpr UINT CB_GETLBTEXTLEN = 0x0149;
+constexpr UINT CB_INSERTSTRING = 0x014A;
 constexpr UINT CB_RESETCONTENT = 0x014B;
+constexpr UINT CB_SELECTSTRING = 0x014D;
 constexpr UINT CB_SETCURSEL = 0x014E;
 constexpr WORD CBN_SELCHANGE = 1;
 constexpr LRESULT CB_ERR = -1;
 
 // List view messages (report and list views): rows of texts, one per column.
 constexpr UINT LVM_FIRST = 0x1000;
+constexpr UINT LVM_SETIMAGELIST = LVM_FIRST + 3;
 constexpr UINT LVM_GETITEMCOUNT = LVM_FIRST + 4;
+constexpr UINT LVM_ENSUREVISIBLE = LVM_FIRST + 19;
+constexpr UINT LVM_SORTITEMS = LVM_FIRST + 48;
+constexpr UINT LVM_SETEXTENDEDLISTVIEWSTYLE = LVM_FIRST + 54;
+constexpr UINT LVM_GETEXTENDEDLISTVIEWSTYLE = LVM_FIRST + 55;
+constexpr UINT LVM_GETITEMSTATE = LVM_FIRST + 44;
+constexpr UINT LVM_GETITEMW = LVM_FIRST + 75;
+constexpr UINT LVM_FINDITEMW = LVM_FIRST + 83;
+constexpr UINT LVM_INSERTCOLUMNW = LVM_FIRST + 97;
+constexpr UINT LVM_EDITLABELW = LVM_FIRST + 118;
 constexpr UINT LVM_DELETEITEM = LVM_FIRST + 8;
 constexpr UINT LVM_DELETEALLITEMS = LVM_FIRST + 9;
 constexpr UINT LVM_GETNEXTITEM = LVM_FIRST + 12;
@@ -145,9 +159,23 @@ constexpr UINT LVM_SETITEMTEXTW = LVM_FIRST + 116;
 constexpr UINT LVM_GETITEMTEXTW = LVM_FIRST + 115;
 constexpr UINT LVM_INSERTITEMW = LVM_FIRST + 77;
 constexpr UINT LVIF_TEXT = 0x0001;
+constexpr UINT LVIF_IMAGE = 0x0002;
 constexpr UINT LVIF_PARAM = 0x0004;
+constexpr UINT LVIF_STATE = 0x0008;
+constexpr UINT LVIS_FOCUSED = 0x0001;
 constexpr UINT LVIS_SELECTED = 0x0002;
+constexpr UINT LVNI_ALL = 0x0000;
+constexpr UINT LVNI_FOCUSED = 0x0001;
 constexpr UINT LVNI_SELECTED = 0x0002;
+constexpr UINT LVFI_STRING = 0x0002;
+constexpr int LVSIL_SMALL = 1;
+constexpr DWORD LVS_EX_FULLROWSELECT = 0x0020;
+constexpr int LVCFMT_LEFT = 0;
+constexpr int LVCFMT_RIGHT = 1;
+constexpr UINT LVCF_FMT = 0x0001;
+constexpr UINT LVCF_WIDTH = 0x0002;
+constexpr UINT LVCF_TEXT = 0x0004;
+constexpr UINT LVCF_SUBITEM = 0x0008;
 struct LVITEMW {
     UINT mask;
     int iItem;
@@ -159,6 +187,59 @@ struct LVITEMW {
     int iImage;
     LPARAM lParam;
 };
+struct LVFINDINFOW {
+    UINT flags;
+    LPCWSTR psz;
+    LPARAM lParam;
+    POINT pt;
+    UINT vkDirection;
+};
+struct LVCOLUMNW {
+    UINT mask;
+    int fmt;
+    int cx;
+    LPWSTR pszText;
+    int cchTextMax;
+    int iSubItem;
+};
+using PFNLVCOMPARE = int (*)(LPARAM first, LPARAM second, LPARAM sortParam);
+
+// Notifications (WM_NOTIFY, lParam a pointer to an NMHDR or a larger record).
+struct NMHDR {
+    HWND hwndFrom;
+    std::uintptr_t idFrom;
+    UINT code;
+};
+constexpr UINT NM_CLICK = static_cast<UINT>(-2);
+constexpr UINT NM_DBLCLK = static_cast<UINT>(-3);
+constexpr UINT NM_RCLICK = static_cast<UINT>(-5);
+constexpr UINT LVN_FIRST = static_cast<UINT>(-100);
+constexpr UINT LVN_KEYDOWN = LVN_FIRST - 55;
+constexpr UINT LVN_BEGINLABELEDITW = LVN_FIRST - 75;
+constexpr UINT LVN_ENDLABELEDITW = LVN_FIRST - 76;
+struct NMLVKEYDOWN {
+    NMHDR hdr;
+    WORD wVKey;
+    UINT flags;
+};
+// For LVN_ENDLABELEDITW item.pszText is nullptr when the edit was cancelled.
+struct NMLVDISPINFOW {
+    NMHDR hdr;
+    LVITEMW item;
+};
+
+// Small icons for the rows of a list view.
+struct ImageList;
+using HIMAGELIST = ImageList*;
+constexpr UINT ILC_COLOR = 0x0000;
+HIMAGELIST ImageList_Create(int width, int height, UINT flags, int initial, int grow);
+// index -1 appends; returns the index of the image or -1.
+int ImageList_ReplaceIcon(HIMAGELIST list, int index, HICON icon);
+BOOL ImageList_Destroy(HIMAGELIST list);
+int ImageList_GetImageCount(HIMAGELIST list);
+constexpr UINT IMAGE_ICON = 1;
+HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int width, int height,
+                  UINT flags);
 
 // Window styles.
 constexpr DWORD WS_CHILD = 0x40000000;
@@ -172,8 +253,15 @@ constexpr DWORD ES_PASSWORD = 0x0020;
 constexpr DWORD BS_PUSHBUTTON = 0x0000;
 constexpr DWORD BS_AUTOCHECKBOX = 0x0003;
 constexpr DWORD BS_TYPEMASK = 0x000F;
+constexpr DWORD ES_MULTILINE = 0x0004;
+constexpr DWORD WS_VSCROLL = 0x00200000;
 constexpr DWORD LVS_REPORT = 0x0001;
 constexpr DWORD LVS_LIST = 0x0003;
+constexpr DWORD LVS_TYPEMASK = 0x0003;
+constexpr DWORD LVS_SINGLESEL = 0x0004;
+constexpr DWORD LVS_SHOWSELALWAYS = 0x0008;
+constexpr DWORD LVS_SORTASCENDING = 0x0010;
+constexpr DWORD LVS_AUTOARRANGE = 0x0100;
 constexpr DWORD LVS_EDITLABELS = 0x0200;
 constexpr DWORD CBS_DROPDOWNLIST = 0x0003;
 constexpr UINT CS_VREDRAW = 0x0001;
@@ -196,8 +284,12 @@ constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
+constexpr WORD VK_TAB = 0x09;
 constexpr WORD VK_RETURN = 0x0D;
 constexpr WORD VK_ESCAPE = 0x1B;
+constexpr WORD VK_DELETE = 0x2E;
+constexpr DWORD KEYEVENTF_KEYUP = 0x0002;
+constexpr DWORD KEYEVENTF_SILENT = 0x0004;
 
 constexpr UINT MB_OK = 0x0000;
 constexpr UINT MB_YESNO = 0x0004;
@@ -208,6 +300,35 @@ constexpr UINT MB_SETFOREGROUND = 0x00010000;
 constexpr int WHITE_BRUSH = 0;
 inline LPCWSTR const IDC_WAIT = MAKEINTRESOURCEW(32514);
 constexpr UINT SPI_GETPLATFORMTYPE = 257;
+constexpr UINT SPI_GETWORKAREA = 48;
+constexpr UINT SPI_SETSIPINFO = 224;
+constexpr int SM_CXSMICON = 49;
+constexpr int SYSTEM_FONT = 13;
+
+// Window data slots.
+constexpr int GWL_STYLE = -16;
+constexpr int GWL_EXSTYLE = -20;
+constexpr int DWLP_USER = 8;  // a dialog's data for its procedure, pointer sized
+using LONG_PTR = std::intptr_t;
+LONG GetWindowLongW(HWND window, int index);
+LONG SetWindowLongW(HWND window, int index, LONG value);
+LONG_PTR GetWindowLongPtrW(HWND window, int index);
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);
+
+constexpr UINT SWP_NOSIZE = 0x0001;
+constexpr UINT SWP_NOMOVE = 0x0002;
+constexpr UINT SWP_NOZORDER = 0x0004;
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);
+HWND SetFocus(HWND window);
+HWND GetFocus();
+BOOL SetForegroundWindow(HWND window);
+int GetSystemMetrics(int index);
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+// Lower-cases text in place.
+LPWSTR CharLowerW(LPWSTR text);
+// A key pressed or released as if on the keyboard: Tab moves the focus to
+// the next control of the active dialog that takes it.
+void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, std::uintptr_t extraInfo);
 
 // Resources: a module instance is a pointer to its ResourceModule, the C++
 // tables that stand where a program's compiled resources would be.
@@ -383,6 +504,22 @@ const std::vector<std::u16string>* comboEntries(HWND comboBox);
 int comboSelection(HWND comboBox);
 const std::vector<std::vector<std::u16string>>* listRows(HWND listView);
 bool listRowSelected(HWND listView, std::size_t row);
+int listFocusedRow(HWND listView);
+// The row's image index in the list's small image list (-1 none), and that image.
+int listRowImage(HWND listView, std::size_t row);
+const IconImage* listImage(HWND listView, int image);
+// The column headers of a report view and their widths in pixels.
+const std::vector<std::u16string>* listColumns(HWND listView);
+const std::vector<int>* listColumnWidths(HWND listView);
+// The edit control over a list row while its label is edited, else nullptr.
+HWND labelEditorOf(HWND listView);
+// Ends the label edit of listView: commit with the editor's text, or cancel.
+void endLabelEdit(HWND listView, bool commit);
+// A person taps a list row (selects and focuses it; NM_CLICK), taps it
+// twice (NM_DBLCLK), or presses a key in the list (LVN_KEYDOWN).
+void tapListRow(HWND listView, int row);
+void doubleTapListRow(HWND listView, int row);
+void listKey(HWND listView, WORD key);
 // A person picks a combo box entry or a list row: the state changes and the
 // parent hears CBN_SELCHANGE or nothing more (the browser reads the rows).
 void chooseComboEntry(HWND comboBox, int index);

@@ -2,8 +2,10 @@
 # End-to-end check of the real window under Xvfb: the program opens its
 # dialog, a person types an archive and a folder and chooses Extract from
 # the menu bar, the archive extracts byte for byte, the outcome message is
-# shown, and Esc ends the program with status 0. A screenshot of the
-# message over the dialog is kept as BUILD_DIR/ui-e2e.png.
+# shown; the browser opens from the file field's button and the association
+# dialog from the Tools menu, and Esc ends the program with status 0.
+# Screenshots: BUILD_DIR/ui-e2e.png (the message over the dialog),
+# ui-browser.png and ui-association.png.
 # Usage: tests/ui/xvfb-e2e.sh [BUILD_DIR]   (needs xvfb, xdotool, imagemagick)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -66,9 +68,41 @@ if ! cmp -s "$work/expected" "$work/root/out/sample"; then
 fi
 import -window root "$build/ui-e2e.png"
 
-# Close the message, then the dialog.
+# Close the message.
 xdotool key Return
 sleep 0.5
+
+# The browser from the file field's button at the right end of its row: it
+# lists the device root's folders; double-clicking "in" shows the archive.
+xdotool mousemove --window "$window" $((WIDTH - 8)) 27 click 1
+browser="$(timeout 10 xdotool search --sync --onlyvisible --name '^File$' | head -1)"
+[ -n "$browser" ] || { echo "xvfb-e2e: the browser did not open" >&2; import -window root "$build/ui-browser-failure.png" || true; exit 1; }
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$browser" | sed 's/^/B_/')"
+# The list starts below the name field and the drop-down; "in" is its first row.
+xdotool mousemove --window "$browser" 40 52 click --repeat 2 --delay 80 1
+sleep 0.8
+import -window root "$build/ui-browser.png"
+# A tap on the archive puts its name in the name field; Esc cancels the browser.
+xdotool mousemove --window "$browser" 40 52 click 1
+sleep 0.5
+xdotool key Escape
+sleep 0.5
+
+# Tools > Associate from the menu bar: the dialog of check boxes.
+xdotool mousemove --window "$window" 70 $((HEIGHT - 12)) click 1
+sleep 0.4
+xdotool key Down Down Down Return
+assoc="$(timeout 10 xdotool search --sync --onlyvisible --name '^Associate$' | head -1)"
+[ -n "$assoc" ] || { echo "xvfb-e2e: the association dialog did not open" >&2; import -window root "$build/ui-association-failure.png" || true; exit 1; }
+sleep 0.5
+import -window root "$build/ui-association.png"
+# "Cancel" on its menu bar.
+eval "$(xdotool getwindowgeometry --shell "$assoc" | sed 's/^/A_/')"
+xdotool mousemove --window "$assoc" 60 $((A_HEIGHT - 12)) click 1
+sleep 0.5
+
+# Close the dialog.
 xdotool mousemove --window "$window" 120 200 click 1
 xdotool key Escape
 status=""
@@ -78,7 +112,8 @@ for _ in $(seq 50); do
 done
 app_pid=""
 if [ "$status" != "0" ]; then
+  import -window root "$build/ui-e2e-failure.png" || true
   echo "xvfb-e2e: the program did not end with status 0 after Esc (status '${status}')" >&2
   exit 1
 fi
-echo "xvfb-e2e: 1 passed, 0 failed (screenshot: $build/ui-e2e.png)"
+echo "xvfb-e2e: 1 passed, 0 failed (screenshots: $build/ui-e2e.png, ui-browser.png, ui-association.png)"
