@@ -1,0 +1,261 @@
+// Fixtures: tests/fixtures/make-arj-fixtures.sh (Debian's arj, a Unix-host
+// archiver: Unix modes and Unix times; 7zz agrees on every archive it reads).
+// DOS-host and damaged archives are built here with arj_test_support.h.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "formats/arj/arj_handler.h"
+#include "formats/arj/arj_method4_decoder.h"
+#include "tests/formats/arj/arj_test_support.h"
+#include "tests/formats/stream/stream_sandbox.h"
+
+namespace {
+
+using namespace arj_testing;
+using testing_support::sameBytes;
+
+class ArjTest : public stream_testing::StreamSandbox {
+protected:
+    int extract(const std::string& devicePath) { return handler.extract(devicePath.c_str(), "\\out"); }
+    int extractBytes(const std::string& content) { return extract(place("a.arj", content)); }
+    bool probeBytes(const std::string& content) {
+        place("probed", content);
+        return probe(handler, content);
+    }
+    static std::string arjFixture(const std::string& name) {
+        return testing_support::readFile(testing_support::fixturePath("arj/" + name));
+    }
+    struct stat info(const std::string& relative) const {
+        struct stat st{};
+        ::stat((root() + "/out/" + relative).c_str(), &st);
+        return st;
+    }
+    void clearOut() { testing_support::runShell("rm -rf '" + root() + "/out'/*"); }
+    ArjHandler handler;
+};
+using ArjArchives = ArjTest;
+using ArjHeaders = ArjTest;
+using ArjSafety = ArjTest;
+
+const std::time_t kPackedAt = 1614834368;  // 2021-03-04 05:06:08 UTC
+const std::time_t kReadOnlyAt = 1577836798;  // 2019-12-31 23:59:58 UTC
+
+TEST_F(ArjArchives, EveryMethodExtractsByteExactlyWithTimesAndModes) {
+    for (const char* name : {"m0.arj", "m1.arj", "m2.arj", "m3.arj", "m4.arj"}) {
+        SCOPED_TRACE(name);
+        clearOut();
+        ASSERT_EQ(extractBytes(arjFixture(name)), 1);
+        EXPECT_EQ(outputs(), (std::vector<std::string>{"binary.bin", "dir/sub/a.txt", "empty.txt", "ro.txt",
+                                                       "text.txt"}));
+        EXPECT_TRUE(sameBytes(output("text.txt"), fixtureText(9000, 1)));
+        EXPECT_TRUE(sameBytes(output("binary.bin"), fixtureBinary(40000, 2)));
+        EXPECT_TRUE(sameBytes(output("dir\\sub\\a.txt"), fixtureText(500, 4)));
+        EXPECT_TRUE(sameBytes(output("ro.txt"), fixtureText(700, 5)));
+        EXPECT_EQ(output("empty.txt"), "");
+        // Unix hosts store the Unix time itself, whatever the time zone.
+        EXPECT_EQ(info("text.txt").st_mtime, kPackedAt);
+        EXPECT_EQ(info("dir/sub/a.txt").st_mtime, kPackedAt);
+        EXPECT_EQ(info("ro.txt").st_mtime, kReadOnlyAt);
+        EXPECT_TRUE(info("binary.bin").st_mode & S_IWUSR);
+        EXPECT_FALSE(info("ro.txt").st_mode & S_IWUSR);
+    }
+}
+
+TEST_F(ArjArchives, TextModeMembersOfMethodsOneAndFour) {
+    ASSERT_EQ(extractBytes(arjFixture("text-mode.arj")), 1);
+    EXPECT_TRUE(sameBytes(output("text.txt"), fixtureText(9000, 1)));
+    EXPECT_TRUE(sameBytes(output("text4.txt"), fixtureText(9000, 1)));
+    EXPECT_EQ(info("text4.txt").st_mtime, kPackedAt);
+}
+
+TEST_F(ArjArchives, GarbledMemberIsLeftOutAndTheRequestFails) {
+    EXPECT_EQ(extractBytes(arjFixture("garbled.arj")), 0);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"ro.txt", "text.txt"}));
+    EXPECT_TRUE(sameBytes(output("text.txt"), fixtureText(9000, 1)));
+    EXPECT_TRUE(sameBytes(output("ro.txt"), fixtureText(700, 5)));
+}
+
+TEST_F(ArjArchives, VolumesExtractWhatEachHoldsAndJoinInOrder) {
+    auto volumeMember = [](unsigned i) { return fixtureNoise(6000, 10 + i) + fixtureText(10000, 20 + i); };
+    const std::string first = arjFixture("vol.arj");
+    // Alone, the first volume gives its whole member and the start of the
+    // next, which makes the request fail: that file is incomplete.
+    EXPECT_EQ(extractBytes(first), 0);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"v0.bin", "v1.bin"}));
+    EXPECT_TRUE(sameBytes(output("v0.bin"), volumeMember(0)));
+    EXPECT_TRUE(sameBytes(output("v1.bin"), volumeMember(1).substr(0, output("v1.bin").size())));
+    EXPECT_LT(output("v1.bin").size(), 16000u);
+    // The following volumes, in order into the same folder, complete them.
+    EXPECT_EQ(extract(place("vol.a01", arjFixture("vol.a01"))), 0);
+    EXPECT_EQ(extract(place("vol.a02", arjFixture("vol.a02"))), 0);
+    EXPECT_EQ(extract(place("vol.a03", arjFixture("vol.a03"))), 1);
+    for (unsigned i = 0; i < 4; ++i) {
+        const std::string name = "v" + std::to_string(i) + ".bin";
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(sameBytes(output(name), volumeMember(i)));
+        EXPECT_EQ(info(name).st_mtime, 1582977600);  // 2020-02-29 12:00:00 UTC
+    }
+    // A continuation without its beginning is never written as the file.
+    clearOut();
+    EXPECT_EQ(extract(place("vol.a02", arjFixture("vol.a02"))), 0);
+    EXPECT_EQ(outputs(), std::vector<std::string>{"v3.bin"});
+}
+
+TEST_F(ArjArchives, ThroughTheProgram) {
+    place("m4.arj", arjFixture("m4.arj"));
+    const auto run = testing_support::runProgram({"#F(\\in\\m4.arj)#P(\\out)"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_TRUE(sameBytes(output("binary.bin"), fixtureBinary(40000, 2)));
+}
+
+TEST_F(ArjHeaders, SelfExtractorStubIsSearchedUpTo50000Bytes) {
+    const std::string archive = arjFixture("m1.arj");
+    const std::string at20000 = std::string(20000, 'M') + archive;
+    EXPECT_TRUE(probeBytes(at20000));
+    ASSERT_EQ(extractBytes(at20000), 1);
+    EXPECT_TRUE(sameBytes(output("binary.bin"), fixtureBinary(40000, 2)));
+    const std::string at50000 = std::string(50000, 'M') + archive;
+    EXPECT_FALSE(probeBytes(at50000));
+    EXPECT_EQ(extractBytes(at50000), 0);
+    // Probe and extract search the same positions: 49,999 is the last.
+    const std::string at49999 = std::string(49999, 'M') + archive;
+    EXPECT_TRUE(probeBytes(at49999));
+    clearOut();  // ro.txt, read-only, cannot be replaced
+    EXPECT_EQ(extractBytes(at49999), 1);
+}
+
+TEST_F(ArjHeaders, SearchBoundsOfShortFiles) {
+    std::string small = archive(member(stored("s.txt", "small")));
+    small.resize(300, 'x');  // bytes after the end marker are never read
+    EXPECT_TRUE(probeBytes(small));
+    ASSERT_EQ(extractBytes(small), 1);
+    EXPECT_EQ(output("s.txt"), "small");
+
+    // A file of exactly 2,602 bytes is searched at no position; one byte
+    // more gives one position.
+    std::string exact = small;
+    exact.resize(2602, 'x');
+    EXPECT_FALSE(probeBytes(exact));
+    exact += 'x';
+    EXPECT_TRUE(probeBytes(exact));
+
+    // A basic header of 2,601 bytes is no header, even with its CRC right.
+    Member big = stored("b.txt", "b");
+    Member fits = big;
+    EXPECT_FALSE(probeBytes(header(big, 2601) + big.packed + kEnd));
+    EXPECT_TRUE(probeBytes(header(fits, 2600) + fits.packed + kEnd));
+
+    // Stale bytes of a longer file beyond a short one's end never count.
+    const std::string whole = archive(member(stored("s.txt", "small")));
+    std::memcpy(appState.sniffBuffer, whole.data(), whole.size());
+    place("probed", whole.substr(0, 40));
+    EXPECT_FALSE(handler.probe("\\in\\probed", 40));
+}
+
+TEST_F(ArjHeaders, DosHostsKeepNamesTimesAndAttributes) {
+    Member dos = stored("d\x83\x5C.txt", "dos");  // a double-byte character whose second byte is `\`
+    dos.accessMode = 0x21;
+    dos.extendedHeader = "skipped extended header";
+    Member unixHost = stored("\xE9u.txt", "unix");
+    unixHost.hostOs = 2;
+    unixHost.timeStamp = 1234567890;
+    unixHost.accessMode = 0x81A4;  // -rw-r--r--
+    Member folder = stored("empty\\dir", "");
+    folder.fileType = 3;
+    Member label = stored("label", "");
+    label.fileType = 4;
+    ASSERT_EQ(extractBytes(archive(member(dos) + member(unixHost) + member(folder) + member(label))), 1);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"d\xE3\x82\xBD.txt", "iu.txt"}));
+    EXPECT_EQ(output("iu.txt"), "unix");
+    EXPECT_EQ(info("iu.txt").st_mtime, 1234567890);
+    EXPECT_TRUE(info("iu.txt").st_mode & S_IWUSR);
+    struct std::tm local{};
+    local.tm_year = 121, local.tm_mon = 2, local.tm_mday = 4, local.tm_hour = 5, local.tm_isdst = -1;
+    EXPECT_EQ(info("d\xE3\x82\xBD.txt").st_mtime, std::mktime(&local));
+    EXPECT_FALSE(info("d\xE3\x82\xBD.txt").st_mode & S_IWUSR);
+    EXPECT_TRUE(testing_support::isDirectory(host("\\out\\empty\\dir")));
+}
+
+TEST_F(ArjSafety, UndecodableAndDamagedMembersFailWhileTheOthersExtract) {
+    Member badCrc = stored("bad.txt", "damaged data");
+    badCrc.fileCrc ^= 1;
+    Member method5 = stored("m5.txt", "x");
+    method5.method = 5;
+    Member newer = stored("v4.txt", "x");
+    newer.extractVersion = 4;
+    Member fastFromVersion1 = stored("f1.txt", "x");
+    fastFromVersion1.method = 4;
+    fastFromVersion1.archiverVersion = 1;
+    const std::string good = member(stored("good.txt", "fine"));
+    for (const Member& m : {badCrc, method5, newer, fastFromVersion1}) {
+        SCOPED_TRACE(m.name);
+        clearOut();
+        EXPECT_EQ(extractBytes(archive(member(m) + good)), 0);
+        EXPECT_EQ(output("good.txt"), "fine");
+    }
+    EXPECT_EQ(outputs(), std::vector<std::string>{"good.txt"});
+    clearOut();
+    extractBytes(archive(member(badCrc)));
+    EXPECT_EQ(output("bad.txt"), "damaged data");  // kept as decoded
+}
+
+TEST_F(ArjSafety, TruncationEndsInFailureNeverALoop) {
+    // Every cut of a method-1 and a method-4 archive fails once past the
+    // main header, and no output grows past its stated size.
+    for (const char* name : {"m1.arj", "m4.arj"}) {
+        const std::string whole = arjFixture(name);
+        for (std::size_t cut = 60; cut < whole.size(); cut += 397) {
+            clearOut();
+            EXPECT_EQ(extractBytes(whole.substr(0, cut)), 0) << name << " cut at " << cut;
+            EXPECT_LE(output("binary.bin").size(), 40000u);
+        }
+    }
+    // The end of the file inside the extended-header chain or the end marker.
+    Member chained = stored("c.txt", "c");
+    chained.extendedHeader = "ext";
+    const std::string withChain = mainHeader() + header(chained);
+    EXPECT_EQ(extractBytes(withChain.substr(0, withChain.size() - 3)), 0);
+    EXPECT_EQ(extractBytes(mainHeader() + member(stored("a.txt", "a"))), 0);
+    EXPECT_EQ(output("a.txt"), "a");
+}
+
+TEST_F(ArjSafety, NamesAndPathsStayBoundedAndInside) {
+    const std::string members = member(stored("..\\..\\up.txt", "a")) + member(stored("/abs.txt", "b")) +
+                                member(stored(std::string(600, 'n'), "too long for the name buffer")) +
+                                member(stored(std::string(200, 'd') + "/" + std::string(100, 'n'), "long path")) +
+                                member(stored("ok.txt", "ok"));
+    EXPECT_EQ(extractBytes(archive(members)), 0);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"abs.txt", "ok.txt", "up.txt"}));
+    EXPECT_EQ(output("up.txt"), "a");
+    EXPECT_EQ(testing_support::listFiles(root()).size(), 4u);  // the archive and the three
+}
+
+TEST(ArjMethod4, DistancesBeforeTheFirstByteReadZerosAndSizesBound) {
+    struct Keep : LzhSink {
+        bool write(const std::uint8_t* data, std::size_t size) override {
+            bytes.append(reinterpret_cast<const char*>(data), size);
+            return true;
+        }
+        std::string bytes;
+    };
+    // Literal 'A', then a 3-byte match from 15,872 bytes back: bits
+    // 0 01000001 | 10 0 | 1111 1111111111111, zero-padded.
+    const std::string packed("\x20\xCF\xFF\xF8", 4);
+    for (std::uint32_t unpackedSize : {4u, 3u, 100u}) {
+        std::FILE* input = std::tmpfile();
+        std::fwrite(packed.data(), 1, packed.size(), input);
+        std::fputs("next header", input);
+        std::rewind(input);
+        Keep out;
+        const LzhDecodeResult result = decodeArjMethod4(input, 4, out, unpackedSize);
+        EXPECT_EQ(std::ftell(input), 4);
+        std::fclose(input);
+        EXPECT_EQ(result, unpackedSize == 100 ? LzhDecodeResult::InputEnded : LzhDecodeResult::Done);
+        EXPECT_EQ(out.bytes, std::string("A\0\0\0", unpackedSize == 3 ? 3 : 4)) << unpackedSize;
+    }
+}
+
+}  // namespace
