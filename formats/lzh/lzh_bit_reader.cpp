@@ -3,17 +3,16 @@
 void LzhBitReader::start(std::FILE* stream, std::uint32_t packedSize) {
     input = stream;
     packedLeft = packedSize;
-    window = 0;
-    held = 0;
+    cursor = {0, 0, buffer, buffer};
     paddingBytes = 0;
-    bufferPos = 0;
-    bufferFill = 0;
 }
 
-void LzhBitReader::refill() {
-    while (held <= 56) {
-        window = (window << 8) | nextInputByte();
-        held += 8;
+void LzhBitReader::slowRefill() {
+    while (cursor.held <= 55) {
+        // Once the buffer holds eight bytes again the rest goes in one step.
+        if (fastRefill(cursor)) return;
+        cursor.window = (cursor.window << 8) | byte();
+        cursor.held += 8;
     }
 }
 
@@ -23,8 +22,8 @@ unsigned LzhBitReader::refillBuffer() {
         const std::size_t got = std::fread(buffer, 1, want, input);
         if (got > 0) {
             packedLeft -= static_cast<std::uint32_t>(got);
-            bufferPos = 1;
-            bufferFill = got;
+            cursor.next = buffer + 1;
+            cursor.end = buffer + got;
             return buffer[0];
         }
         // The archive ends before the member's data does.

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "formats/lzh/lzh_bit_reader.h"
+#include "formats/lzh/lzh_member_decoder.h"
 
 namespace lzh {
 
@@ -20,16 +21,21 @@ constexpr int kNodeLimit = 1024;
 
 // Canonical Huffman code: lengths per symbol, a direct lookup table for the
 // short codes and a binary tree (left for 0, right for 1) for the longer ones.
+// A lookup entry holds a symbol in its low 16 bits and the code's length
+// above them, so that one load decodes a short code; kTreeMarker in the low
+// bits instead links (above them) to the tree node where a longer code
+// continues.
+constexpr std::uint32_t kTreeMarker = 0xFFFF;
 struct HuffmanTable {
     std::uint8_t length[kNodeLimit];
     std::uint16_t left[kNodeLimit];
     std::uint16_t right[kNodeLimit];
 };
 struct CharCode : HuffmanTable {
-    std::uint16_t lookup[1 << kCharTableBits];
+    std::uint32_t lookup[1 << kCharTableBits];
 };
 struct PosCode : HuffmanTable {
-    std::uint16_t lookup[1 << kPosTableBits];
+    std::uint32_t lookup[1 << kPosTableBits];
 };
 
 // Adaptive Huffman trees of lh1 and lh2: the character tree rooted at node 0,
@@ -85,10 +91,15 @@ struct DecoderState {
 // table (tableBits wide) and code's tree. When the lengths do not fill the
 // code space exactly (or one is longer than 16) the table is left as it was.
 void buildCanonicalTable(HuffmanTable& code, int symbolCount, int tableBits,
-                         std::uint16_t* table);
+                         std::uint32_t* table);
+// Continues a code longer than the lookup table in code's tree from the node
+// the table's entry links to; window holds the next 16 bits of the stream. A
+// result of symbolCount or more means the tables lead nowhere valid.
+unsigned continueInTree(const HuffmanTable& code, unsigned node, unsigned window, int tableBits,
+                        int symbolCount);
 // Fills every entry of table with symbol, the code of an alphabet that has
 // only one symbol and spends no bits on it.
-void fillTable(std::uint16_t* table, int tableBits, unsigned symbol);
+void fillTable(std::uint32_t* table, int tableBits, unsigned symbol);
 // Lengths of a fixed code: startLength, growing by one at each symbol listed
 // in growth (a symbol listed twice grows it twice).
 void setFixedLengths(std::uint8_t* length, int symbolCount, int startLength,
@@ -98,10 +109,21 @@ void setFixedLengths(std::uint8_t* length, int symbolCount, int startLength,
 unsigned decodeCharCode(DecoderState& s, int symbolCount);
 unsigned decodePosCode(DecoderState& s, int symbolCount);
 
-// One start, decodeChar and decodePosition per method family.
-void startBlockMethod(DecoderState& s);       // lh4-lh7, arj (np and pbit set)
-unsigned blockDecodeChar(DecoderState& s);
-unsigned blockDecodePosition(DecoderState& s);
+// The static-Huffman block family (lh4-lh7, arj) has a decoding loop of its
+// own, the hottest of all. Its ring is larger than any of their windows, so
+// that output leaves in large writes and most matches copy without wrapping;
+// kRingSlack bytes after it take a match copy's overrun.
+constexpr int kMatchLengthOffset = 253;  // symbol c >= 256: a match of c - 253 bytes
+constexpr std::uint32_t kBlockRingCapacity = 131072;
+constexpr std::uint32_t kRingSlack = 16;
+// Decodes unpackedSize bytes (np, pbit and ringSize, the window, set in s)
+// through ring, which holds ringCapacity + kRingSlack bytes with the last
+// ringSize bytes of the ring preset. ringCapacity exceeds ringSize by more
+// than a longest match plus kRingSlack.
+LzhDecodeResult runBlockMethod(DecoderState& s, std::uint8_t* ring, std::uint32_t ringCapacity,
+                               LzhSink& output, std::uint32_t unpackedSize);
+
+// One start, decodeChar and decodePosition per other method family.
 
 void startLh3(DecoderState& s);
 unsigned lh3DecodeChar(DecoderState& s);

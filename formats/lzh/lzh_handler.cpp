@@ -82,12 +82,26 @@ LzhCrc16::LzhCrc16() {
     for (unsigned v = 0; v < 256; ++v) {
         unsigned c = v;
         for (int k = 0; k < 8; ++k) c = (c & 1u) ? (c >> 1) ^ 0xA001u : c >> 1;
-        table[v] = static_cast<std::uint16_t>(c);
+        table[0][v] = static_cast<std::uint16_t>(c);
+    }
+    for (int k = 1; k < 8; ++k) {
+        for (unsigned v = 0; v < 256; ++v) {
+            const unsigned previous = table[k - 1][v];
+            table[k][v] = static_cast<std::uint16_t>((previous >> 8) ^ table[0][previous & 0xFF]);
+        }
     }
 }
 
 std::uint16_t LzhCrc16::update(std::uint16_t c, const std::uint8_t* data, std::size_t size) const {
-    for (std::size_t i = 0; i < size; ++i) c = static_cast<std::uint16_t>(table[(c ^ data[i]) & 0xFF] ^ (c >> 8));
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        const std::uint8_t* p = data + i;
+        const unsigned low = c ^ (p[0] | (p[1] << 8));
+        c = static_cast<std::uint16_t>(table[7][low & 0xFF] ^ table[6][low >> 8] ^ table[5][p[2]] ^
+                                       table[4][p[3]] ^ table[3][p[4]] ^ table[2][p[5]] ^
+                                       table[1][p[6]] ^ table[0][p[7]]);
+    }
+    for (; i < size; ++i) c = static_cast<std::uint16_t>(table[0][(c ^ data[i]) & 0xFF] ^ (c >> 8));
     return c;
 }
 

@@ -17,7 +17,9 @@ public:
     std::uint16_t update(std::uint16_t crc, const std::uint8_t* data, std::size_t size) const;
 
 private:
-    std::uint16_t table[256];
+    // table[k][v]: the CRC of byte v followed by k zero bytes, so that eight
+    // bytes fold in with eight independent lookups.
+    std::uint16_t table[8][256];
 };
 
 class LzhHandler : public FormatHandler {

@@ -12,36 +12,64 @@ namespace {
 
 using lzh::DecoderState;
 
+struct MethodEntry;
+// Decodes a whole member through a ring of ringCapacity bytes.
+using DecodingLoop = LzhDecodeResult (*)(const MethodEntry&, DecoderState&, std::uint8_t* ring,
+                                         LzhSink&, std::uint32_t unpackedSize);
+
 struct MethodEntry {
     LzhMethod method;
+    // The window: a match reaches at most this far back.
     std::uint32_t ringSize;
+    // The ring the loop works in; the block family's is larger than its
+    // window (with kRingSlack bytes after it), the others' is the window.
+    std::uint32_t ringCapacity;
     // A symbol c of 256 or more is a match of c - lengthOffset bytes.
     unsigned lengthOffset;
     int np;
     int pbit;
+    DecodingLoop loop;
     void (*start)(DecoderState&, std::uint8_t* ring);
     unsigned (*decodeChar)(DecoderState&);
     unsigned (*decodePosition)(DecoderState&);
 };
 
-void startBlock(DecoderState& s, std::uint8_t*) { lzh::startBlockMethod(s); }
+LzhDecodeResult ringLoop(const MethodEntry& entry, DecoderState& state, std::uint8_t* ring,
+                         LzhSink& output, std::uint32_t unpackedSize);
+
+LzhDecodeResult blockLoop(const MethodEntry& entry, DecoderState& state, std::uint8_t* ring,
+                          LzhSink& output, std::uint32_t unpackedSize) {
+    return lzh::runBlockMethod(state, ring, entry.ringCapacity, output, unpackedSize);
+}
+
+void noStart(DecoderState&, std::uint8_t*) {}
 void startLh3(DecoderState& s, std::uint8_t*) { lzh::startLh3(s); }
 void startLh1(DecoderState& s, std::uint8_t*) { lzh::startLh1(s); }
 void startLh2(DecoderState& s, std::uint8_t*) { lzh::startLh2(s); }
 void startLzs(DecoderState& s, std::uint8_t*) { lzh::startLzs(s); }
 
+constexpr std::uint32_t kBlockRing = lzh::kBlockRingCapacity;
+constexpr unsigned kBlockOffset = lzh::kMatchLengthOffset;
+
 const MethodEntry kMethods[] = {
-    {LzhMethod::Lzs, 2048, 254, 0, 0, startLzs, lzh::lzsDecodeChar, lzh::lzsDecodePosition},
-    {LzhMethod::Lz5, 4096, 253, 0, 0, lzh::startLz5, lzh::lz5DecodeChar, lzh::lz5DecodePosition},
-    {LzhMethod::Lh1, 4096, 253, 64, 0, startLh1, lzh::adaptiveDecodeChar, lzh::lh1DecodePosition},
-    {LzhMethod::Lh2, 8192, 253, 0, 0, startLh2, lzh::adaptiveDecodeChar, lzh::lh2DecodePosition},
-    {LzhMethod::Lh3, 8192, 253, 128, 0, startLh3, lzh::lh3DecodeChar, lzh::lh3DecodePosition},
-    {LzhMethod::Lh4, 4096, 253, 14, 4, startBlock, lzh::blockDecodeChar, lzh::blockDecodePosition},
-    {LzhMethod::Lh5, 8192, 253, 14, 4, startBlock, lzh::blockDecodeChar, lzh::blockDecodePosition},
-    {LzhMethod::Lh6, 32768, 253, 16, 5, startBlock, lzh::blockDecodeChar, lzh::blockDecodePosition},
-    {LzhMethod::Lh7, 65536, 253, 17, 5, startBlock, lzh::blockDecodeChar, lzh::blockDecodePosition},
-    {LzhMethod::Arj, 26624, 253, 17, 5, startBlock, lzh::blockDecodeChar, lzh::blockDecodePosition},
+    {LzhMethod::Lzs, 2048, 2048, 254, 0, 0, ringLoop, startLzs, lzh::lzsDecodeChar,
+     lzh::lzsDecodePosition},
+    {LzhMethod::Lz5, 4096, 4096, 253, 0, 0, ringLoop, lzh::startLz5, lzh::lz5DecodeChar,
+     lzh::lz5DecodePosition},
+    {LzhMethod::Lh1, 4096, 4096, 253, 64, 0, ringLoop, startLh1, lzh::adaptiveDecodeChar,
+     lzh::lh1DecodePosition},
+    {LzhMethod::Lh2, 8192, 8192, 253, 0, 0, ringLoop, startLh2, lzh::adaptiveDecodeChar,
+     lzh::lh2DecodePosition},
+    {LzhMethod::Lh3, 8192, 8192, 253, 128, 0, ringLoop, startLh3, lzh::lh3DecodeChar,
+     lzh::lh3DecodePosition},
+    {LzhMethod::Lh4, 4096, kBlockRing, kBlockOffset, 14, 4, blockLoop, noStart, nullptr, nullptr},
+    {LzhMethod::Lh5, 8192, kBlockRing, kBlockOffset, 14, 4, blockLoop, noStart, nullptr, nullptr},
+    {LzhMethod::Lh6, 32768, kBlockRing, kBlockOffset, 16, 5, blockLoop, noStart, nullptr, nullptr},
+    {LzhMethod::Lh7, 65536, kBlockRing, kBlockOffset, 17, 5, blockLoop, noStart, nullptr, nullptr},
+    {LzhMethod::Arj, 26624, kBlockRing, kBlockOffset, 17, 5, blockLoop, noStart, nullptr, nullptr},
 };
+static_assert(lzh::kBlockRingCapacity >= 65536 + 256 + lzh::kRingSlack,
+              "the block ring must exceed the largest window by a match and its overrun");
 
 struct MethodId {
     char id[6];
@@ -148,6 +176,11 @@ private:
     LzhSink& output;
 };
 
+LzhDecodeResult ringLoop(const MethodEntry& entry, DecoderState& state, std::uint8_t* ring,
+                         LzhSink& output, std::uint32_t unpackedSize) {
+    return RingDecoder(entry, state, ring, output).run(unpackedSize);
+}
+
 }  // namespace
 
 bool lzhMethodForId(const char* id, LzhMethod* method) {
@@ -171,13 +204,19 @@ LzhDecodeResult decodeLzhMember(LzhMethod method, std::FILE* input, std::uint32_
     if (unpackedSize == 0) return LzhDecodeResult::Done;
 
     std::unique_ptr<DecoderState> state(new (std::nothrow) DecoderState());
-    std::unique_ptr<std::uint8_t[]> ring(new (std::nothrow) std::uint8_t[entry->ringSize]);
+    const bool largerRing = entry->ringCapacity > entry->ringSize;
+    const std::size_t ringBytes = entry->ringCapacity + (largerRing ? lzh::kRingSlack : 0);
+    std::unique_ptr<std::uint8_t[]> ring(new (std::nothrow) std::uint8_t[ringBytes]);
     if (!state || !ring) return LzhDecodeResult::OutOfMemory;
-    std::memset(ring.get(), ' ', entry->ringSize);
+    // The window starts filled with spaces. In a larger ring the bytes before
+    // the first are its last ringSize bytes; the rest is written before it is
+    // read, and the slack is never output.
+    std::memset(ring.get() + entry->ringCapacity - entry->ringSize, ' ',
+                ringBytes - (entry->ringCapacity - entry->ringSize));
     state->ringSize = entry->ringSize;
     state->np = entry->np;
     state->pbit = entry->pbit;
     state->bits.start(input, packedSize);
     entry->start(*state, ring.get());
-    return RingDecoder(*entry, *state, ring.get(), output).run(unpackedSize);
+    return entry->loop(*entry, *state, ring.get(), output, unpackedSize);
 }
