@@ -3,16 +3,19 @@
 #include <new>
 
 #include "core/format_handler.h"
+#include "formats/arj/arj_handler.h"
+#include "formats/cab/cab_handler.h"
+#include "formats/lzh/lzh_handler.h"
+#include "formats/stream/base64_handler.h"
 #include "formats/stream/bzip2_handler.h"
 #include "formats/stream/compress_handler.h"
 #include "formats/stream/gzip_handler.h"
-#include "formats/unread_format_handler.h"
+#include "formats/stream/uudecode_handler.h"
+#include "formats/stream/yenc_handler.h"
+#include "formats/tar/tar_stream_handler.h"
+#include "formats/zip/zip_handler.h"
 
 namespace {
-
-// The TAR family's names end in the two Shift-JIS characters for
-// "extraction" (93 57 8A 4A).
-#define EXTRACTION_SUFFIX " \x93\x57\x8A\x4A"
 
 void add(FormatHandler*& head, FormatHandler* handler) {
     if (!handler) return;
@@ -27,20 +30,19 @@ void add(FormatHandler*& head, FormatHandler* handler) {
 
 FormatHandler* buildHandlerList() {
     FormatHandler* head = nullptr;
-    add(head, new (std::nothrow) UnreadFormatHandler("Tar", {"tar"}));
-    add(head, new (std::nothrow) UnreadFormatHandler("Tar+Gzip" EXTRACTION_SUFFIX, {"gz", "tgz"}));
-    add(head, new (std::nothrow) UnreadFormatHandler("Tar+Bzip2" EXTRACTION_SUFFIX, {"bz2", "tbz"}));
-    add(head, new (std::nothrow) UnreadFormatHandler("Tar+Compress" EXTRACTION_SUFFIX, {"Z", "taZ"},
-                                                     ExtensionCase::Exact));
-    add(head, new (std::nothrow) UnreadFormatHandler("Lzh", {"lzh"}));
-    add(head, new (std::nothrow) UnreadFormatHandler("ZIP", {"zip"}));
-    add(head, new (std::nothrow) UnreadFormatHandler("Arj", {"arj"}));
+    add(head, new (std::nothrow) TarStreamHandler());
+    add(head, new (std::nothrow) TarGzipHandler());
+    add(head, new (std::nothrow) TarBzip2Handler());
+    add(head, new (std::nothrow) TarCompressHandler());
+    add(head, new (std::nothrow) LzhHandler());
+    add(head, new (std::nothrow) ZipHandler());
+    add(head, new (std::nothrow) ArjHandler());
     add(head, new (std::nothrow) GzipHandler());
     add(head, new (std::nothrow) Bzip2Handler());
     add(head, new (std::nothrow) CompressHandler());
-    add(head, new (std::nothrow) UnreadFormatHandler("yDecode", {"ntx"}));
-    add(head, new (std::nothrow) UnreadFormatHandler("CAB", {"cab"}));
-    add(head, new (std::nothrow) UnreadFormatHandler("Base64 Decode", {}));
-    add(head, new (std::nothrow) UnreadFormatHandler("UUDecode", {}));
+    add(head, new (std::nothrow) YencHandler());
+    add(head, new (std::nothrow) CabHandler());
+    add(head, new (std::nothrow) Base64Handler());
+    add(head, new (std::nothrow) UuDecodeHandler());
     return head;
 }
