@@ -94,6 +94,16 @@ run_once() {  # command expected-digest
     python3 -c "print(($end - $start) / 1e9)"
 }
 
+# With TOVRIN_BENCH_SYSCALLS=1 each tool's system calls on tree.zip are
+# counted too (strace -c -f, the shell that runs the tool included): unlike
+# times on a shared machine, the counts repeat from run to run.
+syscalls_of() {  # command
+    rm -rf "$OUT"
+    mkdir -p "$OUT"
+    strace -f -c -o "$zipwork/strace" bash -c "$1" > /dev/null 2>&1 || { echo failed; return; }
+    awk '$NF == "total" { print $4 }' "$zipwork/strace"
+}
+
 printf '%-18s %-10s %10s %8s\n' archive tool "median s" ratio
 status=0
 for archive in tree.zip big.zip big-stored.zip big-encrypted.zip; do
@@ -131,6 +141,11 @@ for archive in tree.zip big.zip big-stored.zip big-encrypted.zip; do
         t="$(median ${times[i]})"
         printf '%-18s %-10s %10.3f %8s\n' "$archive" "${labels[i]}" "$t" "$(python3 -c "print(f'{$t / $ours:.2f}')")"
     done
+    if [[ "${TOVRIN_BENCH_SYSCALLS:-}" == 1 && "$archive" == tree.zip ]] && command -v strace > /dev/null; then
+        for i in "${!labels[@]}"; do
+            printf '%-18s %-10s %10s system calls\n' "$archive" "${labels[i]}" "$(syscalls_of "${commands[i]}")"
+        done
+    fi
 done
 rm -rf "$OUT"
 exit $status

@@ -40,23 +40,47 @@ bool isFileNameByte(unsigned char byte) {
 }
 
 char* sanitizePath(char* path) {
-    char* p = path;
-    while (*p) {
+    // First the bytes: separators become '\\', bytes no file name may hold
+    // become '_'. A double-byte character is stepped over whole, so that a
+    // second byte 0x5C never splits a name.
+    char* lastSeparator = nullptr;
+    for (char* p = path; *p; ++p) {
         unsigned char byte = static_cast<unsigned char>(*p);
         if (isLeadByte(byte)) {
             if (p[1] == '\0') break;
-            p += 2;
+            ++p;
             continue;
         }
         if (byte == '\\' || byte == '/') {
-            *p = '\0';
-            if (p != path) createFolder(path);
             *p = '\\';
+            if (p != path) lastSeparator = p;
         } else if (!isFileNameByte(byte)) {
             *p = '_';
         }
-        ++p;
     }
+    if (lastSeparator == nullptr) return path;
+    // Then the folders. Members of one folder follow each other, so the
+    // deepest folder is tried first: when it is made, or is there already,
+    // every folder above it is there too, and one call does for all levels.
+    *lastSeparator = '\0';
+    SetLastError(ERROR_SUCCESS);
+    const bool deepestThere = createFolder(path) || GetLastError() == ERROR_ALREADY_EXISTS;
+    *lastSeparator = '\\';
+    if (deepestThere) return path;
+    for (char* p = path; p < lastSeparator; ++p) {
+        if (isLeadByte(static_cast<unsigned char>(*p))) {
+            ++p;
+            continue;
+        }
+        if (*p == '\\' && p != path) {
+            *p = '\0';
+            createFolder(path);
+            *p = '\\';
+        }
+    }
+    *lastSeparator = '\0';
+    createFolder(path);
+    *lastSeparator = '\\';
     return path;
 }
 

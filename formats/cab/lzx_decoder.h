@@ -44,7 +44,9 @@ enum LzxBlockType : std::uint16_t {
 };
 
 struct LzxDecoder {
-    std::uint8_t* window = nullptr;     // windowAllocated bytes and a few of slack past them
+    // windowAllocated bytes, then a few bytes of slack that short match
+    // copies may touch and that never hold history.
+    std::uint8_t* window = nullptr;
     std::uint32_t windowSize = 0;       // 2^windowBits of the current folder
     std::uint32_t windowAllocated = 0;  // size of the buffer, at least windowSize
     std::uint32_t windowPosition = 0;   // where the next decoded byte goes

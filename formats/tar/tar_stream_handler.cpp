@@ -29,6 +29,8 @@ constexpr std::size_t kJoinCapacity = kDestinationCapacity + kNameCapacity + 2;
 constexpr std::size_t kPaxCapacity = kSniffBufferSize;
 constexpr unsigned kGzipBufferSize = 256 * 1024;
 constexpr std::size_t kChunk = kSniffBufferSize;
+constexpr std::size_t kInputBufferSize = 256 * 1024;
+constexpr std::size_t kOutputBufferSize = 64 * 1024;
 
 std::uint64_t paddedSize(std::uint64_t size) {
     const std::uint64_t blocks = size / kBlockSize + (size % kBlockSize ? 1 : 0);
@@ -112,7 +114,10 @@ bool TarStreamHandler::matchesExtension(const char* ext) { return equalsIgnoreCa
 bool TarStreamHandler::openStream(const char* path) {
     closeStream();
     file_ = openNarrow(path, "rb");
-    return file_ != nullptr;
+    if (file_ == nullptr) return false;
+    if (inputBuffer_.empty()) inputBuffer_.resize(kInputBufferSize);
+    std::setvbuf(file_, inputBuffer_.data(), _IOFBF, inputBuffer_.size());
+    return true;
 }
 
 std::size_t TarStreamHandler::readStream(void* buffer, std::size_t count) {
@@ -212,6 +217,8 @@ bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, cha
         walk.ok = false;
         return skipBytes(padded);
     }
+    if (outputBuffer_.empty()) outputBuffer_.resize(kOutputBufferSize);
+    std::setvbuf(output, outputBuffer_.data(), _IOFBF, outputBuffer_.size());
     // Only the bytes the stream really gave reach the file.
     std::uint64_t dataLeft = size;
     std::uint64_t paddedLeft = padded;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <vector>
 
 #include "core/format_handler.h"
 
@@ -59,6 +60,11 @@ private:
                       const char* destFolder);
 
     std::FILE* file_ = nullptr;
+    // stdio buffers of our own: a large one for the archive, so that runs of
+    // small members cost one read between them, and one for each output
+    // file, so that a small member is written by one call at its close.
+    std::vector<char> inputBuffer_;
+    std::vector<char> outputBuffer_;
 };
 
 class TarGzipHandler : public TarStreamHandler {

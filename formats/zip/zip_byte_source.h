@@ -1,7 +1,27 @@
-// minizip's seekable byte source on the device's file handles. The
-// "file name" minizip passes to the open callback is a UTF-16 device path.
+// The archive as one read-only file with a small read cache, shared by
+// minizip (through its seekable byte-source callbacks) and by the reader's
+// own reads of item data. minizip reads headers a field at a time and seeks
+// between the central directory and each local header; the cache turns
+// those into a few large reads.
 #pragma once
 
 #include <ioapi.h>
 
-void fillZipByteSource(zlib_filefunc64_def* functions);
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/files.h"
+
+struct ZipByteSource;
+
+// Opens path (a UTF-16 device path); nullptr when it cannot be read.
+ZipByteSource* openZipByteSource(const WCHAR* path);
+void closeZipByteSource(ZipByteSource* source);
+
+// Reads exactly count bytes at offset; false on a read error or the end of
+// the file. Large reads go straight into buffer.
+bool readZipBytesAt(ZipByteSource* source, std::uint64_t offset, void* buffer, std::size_t count);
+
+// minizip's callbacks on source. The open callback hands out source itself
+// and the close callback leaves it open: its owner closes it.
+void fillZipByteSource(zlib_filefunc64_def* functions, ZipByteSource* source);

@@ -14,6 +14,7 @@
 #include "core/narrow_text.h"
 #include "core/output_files.h"
 #include "formats/zip/zip_byte_source.h"
+#include "formats/zip/zip_crc32.h"
 #include "formats/zip/zip_crypto.h"
 #include "platform/file_times.h"
 #include "platform/files.h"
@@ -32,7 +33,7 @@ constexpr std::uint32_t kMethodDeflated = 8;
 constexpr std::size_t kFieldCapacity = 65536;
 // Large pieces keep system calls few on big items; both buffers live as long
 // as the reader.
-constexpr std::size_t kInputChunk = 256 * 1024;
+constexpr std::size_t kInputChunk = 1024 * 1024;
 constexpr std::size_t kOutputChunk = 512 * 1024;
 constexpr std::size_t kHeldOutput = 1024 * 1024;
 
@@ -56,9 +57,33 @@ FILETIME fileTimeFrom(std::uint64_t units) {
     return FILETIME{static_cast<DWORD>(units & 0xFFFFFFFFu), static_cast<DWORD>(units >> 32)};
 }
 
+// The zone's offset for the last local day asked about, when it is the
+// same all day long. Asking the system costs file system calls for every
+// item, and the items of one archive mostly share a few days; a day with a
+// zone change in it is looked up item by item.
+struct ZoneOffsetCache {
+    bool valid = false;
+    bool uniform = false;
+    std::uint32_t day = 0;  // the DOS date
+    std::int64_t localToUtc = 0;
+};
+
+std::int64_t unitsOf(const FILETIME& t) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+}
+
+// The offset that turns the local time calendar into UTC, in file time units.
+bool zoneOffsetAt(const SYSTEMTIME& calendar, std::int64_t& localToUtc) {
+    FILETIME local{};
+    FILETIME utc{};
+    if (!SystemTimeToFileTime(&calendar, &local) || !LocalFileTimeToFileTime(&local, &utc)) return false;
+    localToUtc = unitsOf(utc) - unitsOf(local);
+    return true;
+}
+
 // A DOS date-time (date in the high 16 bits) is local time. An invalid one
 // gives the zero time, which leaves the file's own time alone.
-FILETIME fileTimeFromDos(std::uint32_t dosDateTime) {
+FILETIME fileTimeFromDos(std::uint32_t dosDateTime, ZoneOffsetCache& zone) {
     const std::uint32_t date = dosDateTime >> 16;
     const std::uint32_t time = dosDateTime & 0xFFFF;
     SYSTEMTIME calendar{};
@@ -69,9 +94,25 @@ FILETIME fileTimeFromDos(std::uint32_t dosDateTime) {
     calendar.wMinute = static_cast<WORD>((time >> 5) & 63);
     calendar.wSecond = static_cast<WORD>((time & 31) * 2);
     FILETIME local{};
-    FILETIME utc{};
-    if (!SystemTimeToFileTime(&calendar, &local) || !LocalFileTimeToFileTime(&local, &utc)) return FILETIME{};
-    return utc;
+    if (!SystemTimeToFileTime(&calendar, &local)) return FILETIME{};
+    if (!zone.valid || zone.day != date) {
+        SYSTEMTIME dayStart = calendar;
+        dayStart.wHour = dayStart.wMinute = dayStart.wSecond = 0;
+        SYSTEMTIME dayEnd = calendar;
+        dayEnd.wHour = 23;
+        dayEnd.wMinute = 59;
+        dayEnd.wSecond = 59;
+        std::int64_t atStart = 0;
+        std::int64_t atEnd = 0;
+        zone.valid = zoneOffsetAt(dayStart, atStart) && zoneOffsetAt(dayEnd, atEnd);
+        zone.uniform = zone.valid && atStart == atEnd;
+        zone.day = date;
+        zone.localToUtc = atStart;
+    }
+    std::int64_t localToUtc = zone.localToUtc;
+    if (!zone.uniform && !zoneOffsetAt(calendar, localToUtc)) return FILETIME{};
+    const std::int64_t utc = unitsOf(local) + localToUtc;
+    return utc < 0 ? FILETIME{} : fileTimeFrom(static_cast<std::uint64_t>(utc));
 }
 
 FILETIME fileTimeFromUnixSeconds(std::int32_t seconds) {
@@ -185,9 +226,9 @@ DWORD attributesFor(std::uint32_t versionMadeBy, std::uint32_t external) {
 
 struct ZipReader {
     unzFile archive = nullptr;
-    // A second handle on the archive for item data, read in large pieces
-    // while minizip keeps its own position for the directory.
-    HANDLE dataFile = INVALID_HANDLE_VALUE;
+    // The archive, shared with minizip; item data is read from it at
+    // explicit offsets, large pieces straight into the input buffer.
+    ZipByteSource* source = nullptr;
     std::int32_t entryCount = 0;
     std::int32_t currentEntry = -1;
     std::int32_t openItem = -1;
@@ -198,6 +239,7 @@ struct ZipReader {
     bool hasPassword = false;
     std::string baseFolder;  // narrow, without a trailing separator
     std::string lastParentMade;
+    ZoneOffsetCache zone;
     std::vector<char> nameBuffer;
     std::vector<std::uint8_t> extraBuffer;
     std::vector<std::uint8_t> centralExtra;
@@ -248,11 +290,6 @@ bool positionOn(ZipReader& reader, std::int32_t index) {
     return true;
 }
 
-bool readExactly(HANDLE file, std::uint8_t* buffer, std::size_t count) {
-    DWORD got = 0;
-    return ReadFile(file, buffer, static_cast<DWORD>(count), &got, nullptr) && got == count;
-}
-
 ZipResult describeItem(ZipReader& reader, std::int32_t index, ZipItem& item, ItemDetail& detail) {
     if (!positionOn(reader, index)) return ZRES_NOT_FOUND;
     unz_file_info64 info{};
@@ -292,12 +329,8 @@ ZipResult describeItem(ZipReader& reader, std::int32_t index, ZipItem& item, Ite
         // front of the archive (a self-extractor's stub) when reading it.
         if (extraLength > 0) {
             if (detail.dataOffset < extraLength || extraLength > reader.extraBuffer.size()) return ZRES_READ;
-            const std::uint64_t extraStart = detail.dataOffset - extraLength;
-            LONG high = static_cast<LONG>(static_cast<DWORD>(extraStart >> 32));
-            if ((SetFilePointer(reader.dataFile, static_cast<LONG>(static_cast<DWORD>(extraStart)), &high,
-                                FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
-                 GetLastError() != ERROR_SUCCESS) ||
-                !readExactly(reader.dataFile, reader.extraBuffer.data(), extraLength)) {
+            if (!readZipBytesAt(reader.source, detail.dataOffset - extraLength, reader.extraBuffer.data(),
+                                extraLength)) {
                 return ZRES_READ;
             }
         }
@@ -331,7 +364,7 @@ ZipResult describeItem(ZipReader& reader, std::int32_t index, ZipItem& item, Ite
     if (!name.empty() && isSeparator(name.back())) item.attributes |= FILE_ATTRIBUTE_DIRECTORY;
     item.compressedSize = static_cast<std::int64_t>(info.compressed_size & 0x7FFFFFFFFFFFFFFFull);
     item.uncompressedSize = static_cast<std::int64_t>(info.uncompressed_size & 0x7FFFFFFFFFFFFFFFull);
-    const FILETIME dosTime = fileTimeFromDos(detail.dosDate);
+    const FILETIME dosTime = fileTimeFromDos(detail.dosDate, reader.zone);
     item.modifyTime = item.accessTime = item.creationTime = dosTime;
     applyExtendedTimestamp(reader.extraBuffer.data(), extraLength, item);
     return ZRES_OK;
@@ -402,8 +435,8 @@ struct ItemSink {
 
 // Moves the item's data from the archive to output: decrypts, inflates,
 // checks the CRC-32 and the size.
-ZipResult copyItemData(ZipReader& reader, const ItemDetail& detail, std::uint64_t packedLeft, ZipCryptKeys* keys,
-                       ItemSink& output) {
+ZipResult copyItemData(ZipReader& reader, const ItemDetail& detail, std::uint64_t packedAt, std::uint64_t packedLeft,
+                       ZipCryptKeys* keys, ItemSink& output) {
     ZipResult written = ZRES_OK;
     const bool deflated = detail.method == kMethodDeflated;
     if (deflated) {
@@ -419,13 +452,14 @@ ZipResult copyItemData(ZipReader& reader, const ItemDetail& detail, std::uint64_
     bool streamEnded = !deflated;
     while (packedLeft > 0) {
         const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(packedLeft, kInputChunk));
-        if (!readExactly(reader.dataFile, reader.inputBuffer.data(), piece)) return ZRES_READ;
+        if (!readZipBytesAt(reader.source, packedAt, reader.inputBuffer.data(), piece)) return ZRES_READ;
+        packedAt += piece;
         packedLeft -= piece;
         if (keys) decryptZipBytes(*keys, reader.inputBuffer.data(), piece);
         if (!deflated) {
             produced += piece;
             if (produced > detail.uncompressedSize) return ZRES_CORRUPT;
-            crc = static_cast<std::uint32_t>(crc32(crc, reader.inputBuffer.data(), static_cast<uInt>(piece)));
+            crc = zipCrc32(crc, reader.inputBuffer.data(), piece);
             if ((written = output.write(reader.inputBuffer.data(), piece)) != ZRES_OK) return written;
             continue;
         }
@@ -443,7 +477,7 @@ ZipResult copyItemData(ZipReader& reader, const ItemDetail& detail, std::uint64_
                 // More output than the directory promises is damage; stop
                 // before writing it.
                 if (produced > detail.uncompressedSize) return ZRES_CORRUPT;
-                crc = static_cast<std::uint32_t>(crc32(crc, reader.outputBuffer.data(), static_cast<uInt>(made)));
+                crc = zipCrc32(crc, reader.outputBuffer.data(), made);
                 if ((written = output.write(reader.outputBuffer.data(), made)) != ZRES_OK) return written;
             }
             if (status == Z_STREAM_END) streamEnded = true;
@@ -464,7 +498,7 @@ ZipResult copyItemData(ZipReader& reader, const ItemDetail& detail, std::uint64_
             if (made > 0) {
                 produced += made;
                 if (produced > detail.uncompressedSize) return ZRES_CORRUPT;
-                crc = static_cast<std::uint32_t>(crc32(crc, reader.outputBuffer.data(), static_cast<uInt>(made)));
+                crc = zipCrc32(crc, reader.outputBuffer.data(), made);
                 if ((written = output.write(reader.outputBuffer.data(), made)) != ZRES_OK) return written;
             }
             if (status == Z_STREAM_END) {
@@ -494,17 +528,17 @@ ZipHandle* openZipArchive(const WCHAR* path, const char* password) {
         finish(ZRES_NO_MEMORY);
         return nullptr;
     }
-    zlib_filefunc64_def source;
-    fillZipByteSource(&source);
-    reader->archive = unzOpen2_64(path, &source);
-    unz_global_info64 global{};
-    if (reader->archive == nullptr || unzGetGlobalInfo64(reader->archive, &global) != UNZ_OK) {
+    reader->source = openZipByteSource(path);
+    if (reader->source == nullptr) {
         closeZipArchive(handle);
         finish(ZRES_NO_FILE);
         return nullptr;
     }
-    reader->dataFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (reader->dataFile == INVALID_HANDLE_VALUE) {
+    zlib_filefunc64_def functions;
+    fillZipByteSource(&functions, reader->source);
+    reader->archive = unzOpen2_64(path, &functions);
+    unz_global_info64 global{};
+    if (reader->archive == nullptr || unzGetGlobalInfo64(reader->archive, &global) != UNZ_OK) {
         closeZipArchive(handle);
         finish(ZRES_NO_FILE);
         return nullptr;
@@ -613,12 +647,7 @@ ZipResult extractZipItem(ZipHandle* handle, std::int32_t index, const WCHAR* fil
 
     // The password is checked before the target exists, so a wrong one
     // leaves an existing file of that name as it was.
-    LONG high = static_cast<LONG>(static_cast<DWORD>(detail.dataOffset >> 32));
-    if (SetFilePointer(reader.dataFile, static_cast<LONG>(static_cast<DWORD>(detail.dataOffset)), &high,
-                       FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
-        GetLastError() != ERROR_SUCCESS) {
-        return finish(ZRES_READ);
-    }
+    std::uint64_t packedAt = detail.dataOffset;
     std::uint64_t packedLeft = detail.compressedSize;
     // Some writers store an empty deflated item with no data at all.
     const bool emptyItem = detail.uncompressedSize == 0 && packedLeft == 0 && detail.crc == 0 && !(detail.flag & kFlagEncrypted);
@@ -627,7 +656,8 @@ ZipResult extractZipItem(ZipHandle* handle, std::int32_t index, const WCHAR* fil
     if (encrypted) {
         if (packedLeft < kZipCryptHeaderSize) return finish(ZRES_CORRUPT);
         std::uint8_t header[kZipCryptHeaderSize];
-        if (!readExactly(reader.dataFile, header, sizeof header)) return finish(ZRES_READ);
+        if (!readZipBytesAt(reader.source, packedAt, header, sizeof header)) return finish(ZRES_READ);
+        packedAt += kZipCryptHeaderSize;
         packedLeft -= kZipCryptHeaderSize;
         keys = initZipCryptKeys(reader.hasPassword ? reader.password.c_str() : nullptr);
         decryptZipBytes(keys, header, sizeof header);
@@ -649,7 +679,7 @@ ZipResult extractZipItem(ZipHandle* handle, std::int32_t index, const WCHAR* fil
                                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
     ItemSink output{wideTarget, fileAttributes, encrypted, reader.heldOutput};
     reader.heldOutput.clear();
-    result = emptyItem ? ZRES_OK : copyItemData(reader, detail, packedLeft, encrypted ? &keys : nullptr, output);
+    result = emptyItem ? ZRES_OK : copyItemData(reader, detail, packedAt, packedLeft, encrypted ? &keys : nullptr, output);
     if (result == ZRES_OK) {
         result = output.release();
     } else if (output.file == INVALID_HANDLE_VALUE && encrypted) {
@@ -669,7 +699,7 @@ ZipResult closeZipArchive(ZipHandle* handle) {
     ZipReader* reader = handle->reader;
     closeOpenStream(*reader);
     if (reader->archive) unzClose(reader->archive);
-    if (reader->dataFile != INVALID_HANDLE_VALUE) CloseHandle(reader->dataFile);
+    closeZipByteSource(reader->source);
     if (reader->inflaterReady) inflateEnd(&reader->inflater);
     delete reader;
     handle->reader = nullptr;

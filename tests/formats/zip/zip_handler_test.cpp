@@ -5,6 +5,7 @@
 #include <zip.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -33,6 +34,7 @@ struct Entry {
     unsigned long external;
     std::string localExtra;
     unsigned long flagBase;
+    unsigned long dosDate = 0x52645A3Bu;  // 2021-03-04 11:17:54 local
 };
 
 class ZipTest : public testing_support::DeviceSandbox {
@@ -71,7 +73,7 @@ protected:
         EXPECT_NE(zip, nullptr);
         for (const Entry& entry : entries) {
             zip_fileinfo fileInfo{};
-            fileInfo.dosDate = 0x52645A3Bu;  // 2021-03-04 11:17:54 local
+            fileInfo.dosDate = entry.dosDate;
             fileInfo.external_fa = entry.external;
             EXPECT_EQ(zipOpenNewFileInZip4_64(zip, entry.name.c_str(), &fileInfo, entry.localExtra.data(),
                                               static_cast<uInt>(entry.localExtra.size()), nullptr, 0, nullptr,
@@ -259,6 +261,63 @@ TEST_F(ZipAttributesAndTimes, DosHostBitsAndUtBlockBounds) {
     EXPECT_EQ(info("cut.txt").st_atime, dos);
     EXPECT_EQ(info("both.txt").st_atime, static_cast<time_t>(accessed));
     EXPECT_EQ(output("only.txt"), "o");
+}
+
+// DOS times are local: on the day a zone changes its offset, each side of
+// the change keeps its own offset, while the items of a day without a change
+// share one.
+TEST_F(ZipAttributesAndTimes, DosTimesFollowTheZoneAcrossItsChangeDay) {
+    const char* oldZone = std::getenv("TZ");
+    const std::string savedZone = oldZone ? oldZone : "";
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    const auto dosOf = [](int year, int month, int day, int hour, int minute, int second) {
+        return static_cast<unsigned long>(((year - 1980) << 25) | (month << 21) | (day << 16) | (hour << 11) |
+                                          (minute << 5) | (second / 2));
+    };
+    const int stamps[][6] = {{2021, 3, 27, 12, 0, 0}, {2021, 3, 28, 1, 30, 0}, {2021, 3, 28, 3, 30, 0},
+                             {2021, 3, 28, 23, 59, 58}, {2021, 7, 1, 8, 0, 2}, {2021, 7, 1, 9, 0, 4}};
+    std::vector<Entry> entries;
+    for (int i = 0; i < 6; ++i) {
+        Entry entry("t" + std::to_string(i) + ".txt", std::string(1, 'a' + i), 0x0014, 0x20);
+        entry.dosDate = dosOf(stamps[i][0], stamps[i][1], stamps[i][2], stamps[i][3], stamps[i][4], stamps[i][5]);
+        entries.push_back(entry);
+    }
+    const int extracted = extract(place("zone.zip", writeArchive(entries)));
+    for (int i = 0; i < 6; ++i) {
+        struct tm local {};
+        local.tm_year = stamps[i][0] - 1900, local.tm_mon = stamps[i][1] - 1, local.tm_mday = stamps[i][2];
+        local.tm_hour = stamps[i][3], local.tm_min = stamps[i][4], local.tm_sec = stamps[i][5], local.tm_isdst = -1;
+        EXPECT_EQ(info("t" + std::to_string(i) + ".txt").st_mtime, mktime(&local)) << i;
+    }
+    if (oldZone) setenv("TZ", savedZone.c_str(), 1); else unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(extracted, 1);
+    EXPECT_EQ(info("t1.txt").st_mtime + 3600, info("t2.txt").st_mtime);
+}
+
+// Many small items around one larger than the archive reader's windows: the
+// directory and the items are read from far apart, and every byte counts.
+TEST_F(ZipPeerArchives, ManyItemsAroundALargeOneKeepEveryByte) {
+    std::vector<Entry> entries;
+    std::string expected[301];
+    std::uint32_t seed = 12345;
+    for (int i = 0; i < 301; ++i) {
+        const std::size_t size = i == 150 ? 200000 : (i * 37) % 3000;
+        std::string data(size, '\0');
+        for (std::size_t j = 0; j < size; ++j) {
+            seed = seed * 1103515245u + 12345u;
+            data[j] = static_cast<char>(j % 4 == 0 ? (seed >> 24) : (j & 0x3F));
+        }
+        expected[i] = data;
+        entries.emplace_back("d" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".bin", data);
+    }
+    ASSERT_EQ(extract(place("many.zip", writeArchive(entries))), 1);
+    EXPECT_EQ(outputs().size(), 301u);
+    for (int i = 0; i < 301; ++i) {
+        EXPECT_TRUE(sameBytes(output("d" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".bin"), expected[i]))
+            << i;
+    }
 }
 
 TEST_F(ZipFailures, UndecodableMethodsFailWithoutWritingWhileOtherItemsExtract) {
