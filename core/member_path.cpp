@@ -112,3 +112,16 @@ bool joinOutputPath(char* buffer, std::size_t capacity, const char* destFolder, 
     if (ok) ok = append(buffer, capacity, &used, name, std::strlen(name));
     return ok ? true : fail(buffer, capacity);
 }
+
+bool namesSameFile(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        unsigned char x = static_cast<unsigned char>(*a);
+        unsigned char y = static_cast<unsigned char>(*b);
+        if (x == '/') x = '\\';
+        if (y == '/') y = '\\';
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+        if (x == '\0') return true;
+    }
+}

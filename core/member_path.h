@@ -25,3 +25,8 @@ bool joinLastComponent(char* buffer, std::size_t capacity, const char* destFolde
 // destFolder, `\` and name: the output path of a derived name. False when it
 // does not fit.
 bool joinOutputPath(char* buffer, std::size_t capacity, const char* destFolder, const char* name);
+
+// True when both paths spell the same file as far as the text shows (ASCII
+// letter case and separator kind ignored): an output must never truncate the
+// input it is read from, and a set of cabinets must not loop.
+bool namesSameFile(const char* a, const char* b);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/format_handler.h"
+#include "core/member_path.h"
 #include "core/narrow_text.h"
 #include "formats/cab/cab_messages.h"
 #include "formats/cab/cab_reader.h"
@@ -13,24 +14,9 @@ namespace {
 // Sets of hundreds of disks exist; a chain longer than this is hostile.
 constexpr int kMaxCabinetsInSet = 1024;
 
-// Same path as the text shows: case of ASCII letters and the kind of
-// separator do not count.
-bool samePath(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a);
-        unsigned char y = static_cast<unsigned char>(*b);
-        if (x == '/') x = '\\';
-        if (y == '/') y = '\\';
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-        if (x == 0) return true;
-    }
-}
-
 bool alreadyLoaded(const CabSet& set, const char* path) {
     for (const Cabinet* cabinet = set.first; cabinet; cabinet = cabinet->next) {
-        if (samePath(cabinet->path, path)) return true;
+        if (namesSameFile(cabinet->path, path)) return true;
     }
     return false;
 }

@@ -27,19 +27,6 @@ bool writeAll(std::FILE* output, const void* data, std::size_t count) {
 
 bool closeOutput(std::FILE* output) { return std::fclose(output) == 0; }
 
-bool namesSameFile(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a);
-        unsigned char y = static_cast<unsigned char>(*b);
-        if (x == '/') x = '\\';
-        if (y == '/') y = '\\';
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-        if (x == '\0') return true;
-    }
-}
-
 NamedPath lastComponentPath(char* buffer, std::size_t capacity, const char* destFolder,
                             const char* name) {
     if (capacity) buffer[0] = '\0';

@@ -20,10 +20,6 @@ bool writeAll(std::FILE* output, const void* data, std::size_t count);
 // Closes output; false when its buffered bytes could not be written.
 bool closeOutput(std::FILE* output);
 
-// True when both paths spell the same file (letter case and separator kind
-// ignored): an output must never truncate the input it is read from.
-bool namesSameFile(const char* a, const char* b);
-
 enum class NamedPath { Usable, Unusable, TooLong };
 
 // The output path of a name taken from the text, kept to its last component

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/app_state.h"
+#include "core/member_path.h"
 #include "core/output_files.h"
 #include "formats/stream/stream_output.h"
 #include "formats/stream/text_lines.h"
