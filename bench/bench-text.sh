@@ -12,23 +12,14 @@
 # ratio = the peer's median time / ours (above 1: we are faster). Targets: at
 # least as fast as uudecode (UU), base64 -d on the stripped body (Base64,
 # both forms) and uudeview -i (every format).
+# Commands are kept in single quotes: IN, OUT and PROGRAM expand when they run.
+# shellcheck disable=SC2016
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 
-runs="${1:-5}"
-[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [runs]" >&2; exit 2; }
-here="$(cd "$(dirname "$0")" && pwd)"
-repo="$(cd "$here/.." && pwd)"
-build="${TOVRIN_BUILD_DIR:-$repo/build-release}"
-work="${TOVRIN_BENCH_DIR:-/tmp/tovrin-bench-text}"
-
-for tool in python3 uuencode uudecode mpack uuenview uudeview base64 cmp; do
-    command -v "$tool" > /dev/null || { echo "bench-text: $tool is needed" >&2; exit 1; }
-done
-if [[ ! -f "$build/CMakeCache.txt" ]]; then
-    cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTOVRIN_TESTS=OFF > /dev/null
-fi
-cmake --build "$build" -j2 --target tovrin-unpacker > /dev/null
-export PROGRAM="$build/tovrin-unpacker"
+bench_start 5 build-release /tmp/tovrin-bench-text "$@"
+bench_need python3 uuencode uudecode mpack uuenview uudeview base64 cmp
+bench_build
 
 mkdir -p "$work"
 cd "$work"
@@ -43,47 +34,30 @@ fi
 sed '1d;/^====$/,$d' data.b64 > data.b64-body
 sed -n '/^Content-MD5/,/^-----$/p' data.mime | sed '1,2d;/^-----$/d' > data.mime-body
 
-export XDG_CONFIG_HOME="$work/config"
-unset TOVRIN_ROOT
-rm -rf "$XDG_CONFIG_HOME" out
-mkdir -p "$XDG_CONFIG_HOME"
-export OUT="$work/out"
+bench_private_config "$work/config"
+bench_workspace "$work"
+bench_mode --series
+expected="file:$(bench_sha256 data)"
 
-# One run in a fresh output folder; prints the seconds, fails on wrong bytes.
-run_once() {  # command
-    rm -rf "$OUT" && mkdir -p "$OUT"
-    local start end
-    start=$(date +%s%N)
-    bash -c "$1" > /dev/null 2>&1 || { echo "bench-text: failed: $1" >&2; return 1; }
-    end=$(date +%s%N)
-    cmp -s "$OUT/data" data || { echo "bench-text: wrong output: $1" >&2; return 1; }
-    python3 -c "print(($end - $start) / 1e9)"
-}
-median_of() {  # command; prints nothing when the tool fails
-    local times=() i
-    run_once "$1" > /dev/null 2>&1 || return 0
-    for ((i = 0; i < runs; i++)); do times+=("$(run_once "$1")"); done
-    python3 -c 'import statistics, sys; print(statistics.median(float(x) for x in sys.argv[1:]))' "${times[@]}"
-}
-
-printf '%-6s %-22s %9s %8s\n' format tool "median s" ratio
+bench_table 'key 6 format' 'label 22 tool' 'time 9 median s' 'ratio 8 ratio'
 bench() {  # format input peer-label peer-command ...
-    local format="$1" input="$2"
+    local format="$1" i
+    export IN="$work/$2"
     shift 2
-    local ours
-    ours=$(median_of '"$PROGRAM" "#F('"$work/$input"')#P($OUT)"')
-    [[ -n "$ours" ]] || { echo "bench-text: tovrin-unpacker failed on $input" >&2; exit 1; }
-    printf '%-6s %-22s %9.3f %8s\n' "$format" tovrin-unpacker "$ours" 1.00
+    bench_reset "$expected"
+    bench_tool tovrin-unpacker '"$PROGRAM" "#F($IN)#P($OUT)"'
     while (($# >= 2)); do
-        local peer
-        peer=$(median_of "$2")
-        if [[ -z "$peer" ]]; then
-            printf '%-6s %-22s %9s %8s\n' "$format" "$1" n/a "n/a (no or wrong output)"
-            shift 2
-            continue
-        fi
-        printf '%-6s %-22s %9.3f %8.2f\n' "$format" "$1" "$peer" "$(python3 -c "print($peer / $ours)")"
+        bench_tool "$1" "$2"
         shift 2
+    done
+    bench_rounds
+    [[ -z "${bench_state[0]}" ]] || { echo "bench-text: tovrin-unpacker failed on $IN" >&2; exit 1; }
+    for i in "${!bench_labels[@]}"; do
+        if [[ -n "${bench_state[i]}" ]]; then
+            bench_line "$format" "${bench_labels[i]}" n/a "n/a (no or wrong output)"
+        else
+            bench_row "$format" "$i"
+        fi
     done
 }
 bench uu data.uue "uudecode" 'uudecode -o "$OUT/data" data.uue' \

@@ -10,14 +10,13 @@
 # same byte for byte on every machine and Python version; the script prints
 # its SHA-256. Files already present and matching are kept.
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 
 work="${1:-${TOVRIN_BENCH_DIR:-/tmp/tovrin-bench}}"
 mkdir -p "$work"
 cd "$work"
 
-for tool in python3 gzip bzip2 compress sha256sum; do
-    command -v "$tool" >/dev/null || { echo "make-input: $tool is needed" >&2; exit 1; }
-done
+bench_need python3 gzip bzip2 compress sha256sum
 
 if [[ ! -s data || ! -s data.sha256 ]] || ! sha256sum --status -c data.sha256; then
     rm -f data data.gz data.bz2 data.Z data.sha256

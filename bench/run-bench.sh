@@ -13,15 +13,13 @@
 # output differs from the input fails the whole run (exit status 1), as does
 # a non-zero exit status of our program. Missed targets are reported, not
 # failed: the numbers depend on the machine.
+# Commands are kept in single quotes: IN, OUT and PROGRAM expand when they run.
+# shellcheck disable=SC2016
 set -euo pipefail
 
-runs="${1:-5}"
-[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [runs]" >&2; exit 2; }
+source "$(dirname "$0")/lib.sh"
 
-here="$(cd "$(dirname "$0")" && pwd)"
-repo="$(cd "$here/.." && pwd)"
-build="${TOVRIN_BUILD_DIR:-$repo/build-release}"
-work="${TOVRIN_BENCH_DIR:-/tmp/tovrin-bench}"
+bench_start 5 build-release /tmp/tovrin-bench "$@"
 
 # ---------------------------------------------------------------------------
 # Formats. One entry per format: the compressed file (made by make-input.sh
@@ -67,135 +65,71 @@ memory_limit_kib=$((16 * 1024))
 
 # ---------------------------------------------------------------------------
 
-for tool in cmake python3 sha256sum /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "run-bench: $tool is needed" >&2; exit 1; }
-done
-
-if [[ ! -f "$build/CMakeCache.txt" ]]; then
-    cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTOVRIN_TESTS=OFF > /dev/null
-fi
-cmake --build "$build" -j2 --target tovrin-unpacker > /dev/null
-program="$build/tovrin-unpacker"
-[[ -x "$program" ]] || { echo "run-bench: no program at $program" >&2; exit 1; }
+bench_need cmake python3 sha256sum /usr/bin/time
+bench_build
 
 "$here/make-input.sh" "$work"
 expected="$(cut -d' ' -f1 "$work/data.sha256")"
 size_bytes="$(stat -c %s "$work/data")"
+bench_size="$size_bytes"
 
-# Our program keeps its settings in the registry file below XDG_CONFIG_HOME:
-# a private one, so the bench neither reads nor changes the user's settings
-# (fresh settings: no "Create folder", so the output lands in the folder).
-export XDG_CONFIG_HOME="$work/config"
-unset TOVRIN_ROOT
-rm -rf "$XDG_CONFIG_HOME"
-mkdir -p "$XDG_CONFIG_HOME"
+bench_private_config "$work/config"
+bench_workspace "$work/out"
+bench_mode --rss --exec
 
-ours_command='"$PROGRAM" "#F($IN)#P($OUT)"'
-export PROGRAM="$program"
-
-scratch="$work/out"
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 failed=0
 missed=()
 report="$(mktemp)"
 trap 'rm -f "$report"' EXIT
 
-# Runs one command once in a fresh output folder. Sets run_seconds and
-# run_rss_kib; returns 1 when the tool failed or left no output, 2 when its
-# output differs from the input.
-run_once() {  # command
-    rm -rf "$OUT"
-    mkdir -p "$OUT"
-    local start end status=0
-    start=$(date +%s%N)
-    /usr/bin/time -f %M -o "$scratch/rss" bash -c "exec $1" 2> "$scratch/stderr" || status=$?
-    end=$(date +%s%N)
-    run_seconds=$(python3 -c "print(($end - $start) / 1e9)")
-    run_rss_kib=$(tail -n 1 "$scratch/rss")
-    [[ $status -eq 0 && -f "$OUT/data" ]] || return 1
-    [[ "$(sha256sum < "$OUT/data" | cut -d' ' -f1)" == "$expected" ]] || return 2
-    return 0
-}
-
-median() { python3 -c 'import statistics, sys; print(statistics.median(float(x) for x in sys.argv[1:]))' "$@"; }
-calc() { python3 -c "print($1)"; }
-
-row() {  # format label seconds rss-kib ratio
-    printf '%-6s %-16s %10.3f %9.1f %8s %8.1f MiB\n' "$1" "$2" "$3" "$(calc "$size_bytes / 1e6 / $3")" \
-        "$5" "$(calc "$4 / 1024")" >> "$report"
-}
-
-printf '%-6s %-16s %10s %9s %8s %10s\n' format tool "median s" "MB/s" ratio "peak RSS" > "$report"
+bench_table 'key 6 format' 'label 16 tool' 'time 10 median s' 'mbps 9 MB/s' 'ratio 8 ratio' \
+    'mib 8/10 peak RSS' > "$report"
 for format in "${formats[@]}"; do
     export IN="$work/${format_file[$format]}"
-    export OUT="$scratch/$format"
-    mkdir -p "$scratch"
+    export OUT="$bench_dir/$format"
     echo "== $format: ${format_file[$format]} (one warm-up and $runs runs per tool)" >&2
 
-    labels=(tovrin-unpacker)
-    commands=("$ours_command")
+    bench_reset "file:$expected"
+    bench_tool tovrin-unpacker '"$PROGRAM" "#F($IN)#P($OUT)"'
     while IFS=$'\t' read -r label command; do
         [[ -n "$label" ]] || continue
-        labels+=("$label")
-        commands+=("$command")
+        bench_tool "$label" "$command"
     done <<< "${format_peers[$format]}"
+    bench_rounds
 
-    # Round by round, every tool once per round: a burst of load on this
-    # shared machine then slows all tools alike instead of one of them.
-    states=() times=() rss=() reasons=()
-    for i in "${!labels[@]}"; do states[i]=""; times[i]=""; rss[i]=0; done
-    for ((round = 0; round <= runs; round++)); do
-        for i in "${!labels[@]}"; do
-            [[ -z "${states[i]}" ]] || continue
-            result=0
-            run_once "${commands[i]}" || result=$?
-            if [[ $result -eq 2 ]]; then
-                states[i]="wrong"
-            elif [[ $result -ne 0 ]]; then
-                states[i]="cannot"
-                reasons[i]="$(head -c 200 "$scratch/stderr" | tr '\n' ' ')"
-            else
-                ((round > 0)) && times[i]+=" $run_seconds"
-                ((run_rss_kib > rss[i])) && rss[i]=$run_rss_kib
-            fi
-        done
-    done
-
-    if [[ -n "${states[0]}" ]]; then
-        if [[ "${states[0]}" == wrong ]]; then
-            printf '%-6s %-16s FAIL: output differs from the input\n' "$format" tovrin-unpacker >> "$report"
+    if [[ -n "${bench_state[0]}" ]]; then
+        if [[ "${bench_state[0]}" == wrong ]]; then
+            bench_note "$format" tovrin-unpacker "FAIL: output differs from the input" >> "$report"
         else
-            printf '%-6s %-16s FAIL: %s\n' "$format" tovrin-unpacker "${reasons[0]}" >> "$report"
+            bench_note "$format" tovrin-unpacker "FAIL: ${bench_reasons[0]:0:200}" >> "$report"
         fi
         failed=1
         rm -rf "$OUT"
         continue
     fi
-    # shellcheck disable=SC2086
-    our_time="$(median ${times[0]})"
-    row "$format" tovrin-unpacker "$our_time" "${rss[0]}" "1.00"
-    if ((rss[0] >= memory_limit_kib)); then
-        missed+=("$format: peak memory ${rss[0]} KiB, target < $memory_limit_kib KiB")
+    our_time="${bench_wall[0]}"
+    bench_row "$format" 0 >> "$report"
+    if ((bench_peaks[0] >= memory_limit_kib)); then
+        missed+=("$format: peak memory ${bench_peaks[0]} KiB, target < $memory_limit_kib KiB")
     fi
 
     reference_time=""
-    for ((i = 1; i < ${#labels[@]}; i++)); do
-        label="${labels[i]}"
-        case "${states[i]}" in
+    for ((i = 1; i < ${#bench_labels[@]}; i++)); do
+        label="${bench_labels[i]}"
+        case "${bench_state[i]}" in
         wrong)
             # A peer writing wrong bytes means the input or the bench is broken.
-            printf '%-6s %-16s FAIL: output differs from the input\n' "$format" "$label" >> "$report"
+            bench_note "$format" "$label" "FAIL: output differs from the input" >> "$report"
             failed=1
             continue ;;
-        cannot)
-            printf '%-6s %-16s %10s %9s %8s %10s   (cannot extract a bare .%s file)\n' "$format" "$label" \
-                n/a n/a n/a n/a "${format_file[$format]##*.}" >> "$report"
+        failed)
+            bench_line "$format" "$label" n/a n/a n/a n/a \
+                "   (cannot extract a bare .${format_file[$format]##*.} file)" >> "$report"
             continue ;;
         esac
-        # shellcheck disable=SC2086
-        peer_time="$(median ${times[i]})"
-        row "$format" "$label" "$peer_time" "${rss[i]}" "$(python3 -c "print(f'{$peer_time / $our_time:.2f}')")"
-        [[ "$label" == "${format_reference[$format]}" ]] && reference_time="$peer_time"
+        bench_row "$format" "$i" >> "$report"
+        [[ "$label" == "${format_reference[$format]}" ]] && reference_time="${bench_wall[i]}"
     done
 
     if [[ -n "$reference_time" ]]; then
