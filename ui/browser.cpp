@@ -640,14 +640,14 @@ bool runBrowser(BrowseRequest& request, HWND owner, WCHAR* path, const WCHAR* pa
     if (!store(request.currentFolder, folder) || !store(request.resultPath, start)) return false;
 
     request.patterns.clear();
-    std::u16string spec = patternSpec ? patternSpec : u"";
-    CharLowerW(spec.data());
+    std::u16string patternList = patternSpec ? patternSpec : u"";
+    CharLowerW(patternList.data());
     std::size_t from = 0;
-    for (bool first = true; from <= spec.size(); first = false) {
-        std::size_t end = spec.find(u';', from);
-        if (end == std::u16string::npos) end = spec.size();
+    for (bool first = true; from <= patternList.size(); first = false) {
+        std::size_t end = patternList.find(u';', from);
+        if (end == std::u16string::npos) end = patternList.size();
         try {
-            request.patterns.push_back(spec.substr(from, end - from));
+            request.patterns.push_back(patternList.substr(from, end - from));
         } catch (const std::bad_alloc&) {
             MessageBoxW(nullptr, first ? u"CLPA: alloc error!" : u"CLPA: realloc error!", u"",
                         MB_OK);
