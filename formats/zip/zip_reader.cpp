@@ -290,6 +290,50 @@ bool positionOn(ZipReader& reader, std::int32_t index) {
     return true;
 }
 
+// Hosts whose archivers store names as the raw bytes of the system's
+// encoding, which is UTF-8 there today, without setting the UTF-8 flag.
+bool hostStoresUtf8Names(std::uint32_t versionMadeBy) {
+    const std::uint32_t host = versionMadeBy >> 8;
+    return host == 3 /* Unix */ || host == 19 /* OS X */;
+}
+
+// True for well-formed UTF-8 that holds at least one non-ASCII character.
+bool isNonAsciiUtf8(const char* text, std::size_t length) {
+    bool nonAscii = false;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80) nonAscii = true;
+    }
+    if (!nonAscii) return false;
+    return MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0) > 0;
+}
+
+// The Unicode path extra block (0x7075): version 1, the CRC-32 of the stored
+// name it stands for, then the name in UTF-8. Used only while that CRC still
+// matches, so a name changed by a later tool is not replaced by a stale one.
+bool unicodePathName(const std::uint8_t* extra, std::size_t extraLength, const char* storedName,
+                     std::size_t storedLength, std::string& utf8Name) {
+    std::size_t at = 0;
+    while (at + 4 <= extraLength) {
+        const std::uint32_t id = extra[at] | (extra[at + 1] << 8);
+        const std::size_t size = extra[at + 2] | (extra[at + 3] << 8);
+        const std::size_t body = at + 4;
+        if (size > extraLength - body) return false;
+        if (id == 0x7075 && size > 5 && extra[body] == 1) {
+            const std::uint32_t nameCrc = static_cast<std::uint32_t>(extra[body + 1]) |
+                                          static_cast<std::uint32_t>(extra[body + 2]) << 8 |
+                                          static_cast<std::uint32_t>(extra[body + 3]) << 16 |
+                                          static_cast<std::uint32_t>(extra[body + 4]) << 24;
+            const std::uint32_t actual =
+                zipCrc32(0, reinterpret_cast<const std::uint8_t*>(storedName), storedLength);
+            if (nameCrc != actual) return false;
+            utf8Name.assign(reinterpret_cast<const char*>(extra + body + 5), size - 5);
+            return true;
+        }
+        at = body + size;
+    }
+    return false;
+}
+
 ZipResult describeItem(ZipReader& reader, std::int32_t index, ZipItem& item, ItemDetail& detail) {
     if (!positionOn(reader, index)) return ZRES_NOT_FOUND;
     unz_file_info64 info{};
@@ -341,15 +385,31 @@ ZipResult describeItem(ZipReader& reader, std::int32_t index, ZipItem& item, Ite
     // with no UTF-16 form cannot name a file on the device.
     const std::size_t storedLength = std::min<std::size_t>(info.size_filename, reader.nameBuffer.size());
     const std::size_t nameLength = strnlen(reader.nameBuffer.data(), storedLength);
+    // Names from Unix hosts are their raw UTF-8 bytes when they read as
+    // UTF-8; a Unicode path block, where present and current, wins over both.
+    const char* nameBytes = reader.nameBuffer.data();
+    std::size_t nameByteCount = nameLength;
+    UINT codePage = (detail.flag & kFlagUtf8Name) ? CP_UTF8 : CP_OEMCP;
+    std::string unicodePath;
+    if (codePage == CP_OEMCP) {
+        const std::size_t centralExtraLength = std::min<std::size_t>(info.size_file_extra, reader.centralExtra.size());
+        if (unicodePathName(reinterpret_cast<const std::uint8_t*>(reader.centralExtra.data()), centralExtraLength,
+                            nameBytes, storedLength, unicodePath) &&
+            !unicodePath.empty()) {
+            nameBytes = unicodePath.data();
+            nameByteCount = strnlen(unicodePath.data(), unicodePath.size());
+            codePage = CP_UTF8;
+        } else if (hostStoresUtf8Names(static_cast<std::uint32_t>(info.version)) &&
+                   isNonAsciiUtf8(nameBytes, nameLength)) {
+            codePage = CP_UTF8;
+        }
+    }
     std::u16string name;
-    if (nameLength > 0) {
-        const UINT codePage = (detail.flag & kFlagUtf8Name) ? CP_UTF8 : CP_OEMCP;
-        const int needed = MultiByteToWideChar(codePage, 0, reader.nameBuffer.data(), static_cast<int>(nameLength),
-                                               nullptr, 0);
+    if (nameByteCount > 0) {
+        const int needed = MultiByteToWideChar(codePage, 0, nameBytes, static_cast<int>(nameByteCount), nullptr, 0);
         if (needed <= 0) return ZRES_NO_FILE;
         name.resize(static_cast<std::size_t>(needed));
-        if (MultiByteToWideChar(codePage, 0, reader.nameBuffer.data(), static_cast<int>(nameLength), &name[0],
-                                needed) != needed) {
+        if (MultiByteToWideChar(codePage, 0, nameBytes, static_cast<int>(nameByteCount), &name[0], needed) != needed) {
             return ZRES_NO_FILE;
         }
     }

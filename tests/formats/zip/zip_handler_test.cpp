@@ -35,6 +35,7 @@ struct Entry {
     std::string localExtra;
     unsigned long flagBase;
     unsigned long dosDate = 0x52645A3Bu;  // 2021-03-04 11:17:54 local
+    std::string centralExtra;
 };
 
 class ZipTest : public testing_support::DeviceSandbox {
@@ -76,7 +77,9 @@ protected:
             fileInfo.dosDate = entry.dosDate;
             fileInfo.external_fa = entry.external;
             EXPECT_EQ(zipOpenNewFileInZip4_64(zip, entry.name.c_str(), &fileInfo, entry.localExtra.data(),
-                                              static_cast<uInt>(entry.localExtra.size()), nullptr, 0, nullptr,
+                                              static_cast<uInt>(entry.localExtra.size()),
+                                              entry.centralExtra.empty() ? nullptr : entry.centralExtra.data(),
+                                              static_cast<uInt>(entry.centralExtra.size()), nullptr,
                                               Z_DEFLATED, 6, 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
                                               entry.versionMadeBy, entry.flagBase, 0),
                       ZIP_OK);
@@ -227,6 +230,23 @@ TEST_F(ZipNames, ShiftJisNamesKeepTheirSecondByteAndFlaggedUtfEightIsDecoded) {
                                         {"\xE6\x97\xA5.txt", "utf8", 0x031E, 0100644u << 16, "", 0x800}};
     ASSERT_EQ(extract(place("sjis.zip", writeArchive(entries))), 1);
     EXPECT_EQ(outputs(), (std::vector<std::string>{"\xE6\x97\xA5.txt", "\xE8\xA1\xA8/in.txt"}));
+}
+
+TEST_F(ZipNames, UnixNamesInUtfEightAndUnicodePathBlocks) {
+    // Archivers on Unix store the name's raw UTF-8 bytes without the flag.
+    Entry unixName{"\xE8\xA1\xA8\xE3\x82\xBD.txt", "unix"};
+    // A Unicode path block names the file in UTF-8 while its CRC still
+    // matches the stored name; a stale block is ignored.
+    const std::string utf8Name = "\xE6\x97\xA5.txt";
+    Entry current{"current.txt", "block", 0x0014, 0x20};
+    current.centralExtra = "up" + le16(static_cast<std::uint16_t>(5 + utf8Name.size())) + "\x01" +
+                           le32(static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>("current.txt"), 11))) +
+                           utf8Name;
+    Entry stale{"stale.txt", "kept", 0x0014, 0x20};
+    stale.centralExtra = "up" + le16(static_cast<std::uint16_t>(5 + 7)) + "\x01" + le32(0x12345678u) + "new.txt";
+    ASSERT_EQ(extract(place("names.zip", writeArchive({unixName, current, stale}))), 1);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"stale.txt", "\xE6\x97\xA5.txt", "\xE8\xA1\xA8\xE3\x82\xBD.txt"}));
+    EXPECT_EQ(output("\xE6\x97\xA5.txt"), "block");
 }
 
 TEST_F(ZipAttributesAndTimes, DosHostBitsAndUtBlockBounds) {
