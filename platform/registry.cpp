@@ -728,19 +728,33 @@ void removeStaleTemporaries(const std::string& file) {
     closedir(dir);
 }
 
-// Loads the store with the lock held; an unreadable file is set aside and the
-// store starts empty.
-LONG loadLocked(const std::string& file, Store& store) {
+// Reads and parses the file. True when that settles the load, with its
+// outcome in result; false when the file is unreadable and must be set aside.
+bool readStoreFile(const std::string& file, Store& store, LONG& result) {
     std::string content;
     int error = 0;
     switch (readWholeFile(file, content, error)) {
-    case ReadResult::Missing: store = Store(); return ERROR_SUCCESS;
-    case ReadResult::Failed: return errnoToError(error, ERROR_CANTREAD);
-    case ReadResult::TooLarge: break;
+    case ReadResult::Missing:
+        store = Store();
+        result = ERROR_SUCCESS;
+        return true;
+    case ReadResult::Failed:
+        result = errnoToError(error, ERROR_CANTREAD);
+        return true;
+    case ReadResult::TooLarge:
+        return false;
     case ReadResult::Ok:
-        if (parseStore(content, store)) return ERROR_SUCCESS;
-        break;
+        result = ERROR_SUCCESS;
+        return parseStore(content, store);
     }
+    return false;
+}
+
+// Loads the store with the lock held; an unreadable file is set aside and the
+// store starts empty.
+LONG loadLocked(const std::string& file, Store& store) {
+    LONG result = ERROR_SUCCESS;
+    if (readStoreFile(file, store, result)) return result;
     if (!setAside(file)) return ERROR_CANTREAD;
     store = Store();
     return ERROR_SUCCESS;
@@ -751,16 +765,8 @@ LONG loadLocked(const std::string& file, Store& store) {
 LONG loadStore(Store& store) {
     std::string file = registryFilePath();
     if (file.empty()) return ERROR_PATH_NOT_FOUND;
-    std::string content;
-    int error = 0;
-    switch (readWholeFile(file, content, error)) {
-    case ReadResult::Missing: store = Store(); return ERROR_SUCCESS;
-    case ReadResult::Failed: return errnoToError(error, ERROR_CANTREAD);
-    case ReadResult::TooLarge: break;
-    case ReadResult::Ok:
-        if (parseStore(content, store)) return ERROR_SUCCESS;
-        break;
-    }
+    LONG result = ERROR_SUCCESS;
+    if (readStoreFile(file, store, result)) return result;
     StoreLock lock(file);
     if (!lock.held()) return errnoToError(lock.error(), ERROR_CANTREAD);
     return loadLocked(file, store);
