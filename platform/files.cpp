@@ -12,9 +12,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -413,5 +415,78 @@ int openDeviceReadDescriptor(LPCWSTR path) {
 }
 
 void closeDeviceReadDescriptor(int descriptor) {
+    if (descriptor >= 0) ::close(descriptor);
+}
+
+int openMemberFile(LPCWSTR path, bool& replaced) {
+    replaced = false;
+    std::string hostPath;
+    if (!hostPathForCall(path, hostPath)) return -1;
+    // A new name, the common case, takes one call: O_EXCL creates the file
+    // and never follows a symbolic link, dangling or not.
+    int fd = ::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) {
+        setErrorFor(errno, hostPath);
+        return -1;
+    }
+    // Something is there: only a writable regular file is replaced, and it
+    // is emptied only once we know that. O_NONBLOCK keeps a FIFO from
+    // holding the open.
+    fd = ::open(hostPath.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        setErrorFor(errno, hostPath);
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || isReadOnlyFile(st))
+        return closeWithError(fd, ERROR_ACCESS_DENIED);
+    if (ftruncate(fd, 0) != 0) return closeWithError(fd, deviceErrorFor(errno, hostPath));
+    replaced = true;
+    return fd;
+}
+
+bool writeMemberFile(int descriptor, std::uint64_t offset, const void* data, std::size_t count) {
+    const auto* in = static_cast<const char*>(data);
+    while (count > 0) {
+        const ssize_t n = ::pwrite(descriptor, in, count, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            SetLastError(n == 0 ? ERROR_DISK_FULL : deviceErrorFor(errno, std::string()));
+            return false;
+        }
+        in += n;
+        offset += static_cast<std::uint64_t>(n);
+        count -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool finishMemberFile(int descriptor, std::uint64_t size, bool extend, const FILETIME* lastWrite,
+                      const FILETIME* lastAccess, DWORD attributes, bool replaced) {
+    bool ok = !extend || ftruncate(descriptor, static_cast<off_t>(size)) == 0;
+    timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
+    const bool accessGiven = lastAccess && timespecFromFileTime(*lastAccess, times[0]);
+    const bool writeGiven = lastWrite && timespecFromFileTime(*lastWrite, times[1]);
+    if (accessGiven || writeGiven) futimens(descriptor, times);
+    // Hidden and system live in the extended attribute; a plain member needs
+    // none, and a new file has none to remove.
+    const DWORD stored = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (stored || replaced) {
+        char text[16];
+        const int length = std::snprintf(text, sizeof text, "%x",
+                                         static_cast<unsigned>(stored | FILE_ATTRIBUTE_ARCHIVE));
+        if (stored) fsetxattr(descriptor, "user.tovrin.attrib", text, static_cast<std::size_t>(length), 0);
+        else fremovexattr(descriptor, "user.tovrin.attrib");
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        struct stat st;
+        if (fstat(descriptor, &st) == 0) fchmod(descriptor, st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) & 07777);
+    }
+    if (::close(descriptor) != 0) ok = false;
+    return ok;
+}
+
+void abandonMemberFile(int descriptor) {
     if (descriptor >= 0) ::close(descriptor);
 }

@@ -7,6 +7,8 @@
 // as a directory with the temporary bit, the device's storage-card folder.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/win_types.h"
@@ -96,3 +98,20 @@ std::FILE* openDeviceStream(LPCWSTR path, const char* mode);
 int openDeviceReadDescriptor(LPCWSTR path);
 // Closes a descriptor from openDeviceReadDescriptor that no library took over.
 void closeDeviceReadDescriptor(int descriptor);
+
+// Output files of extracted members, on plain descriptors: a new file costs
+// one open, its writes, one time call and the close. The same safety as
+// CreateFileW: a symbolic link at the last component, a folder, FIFO, device
+// or read-only file is never written (ERROR_ACCESS_DENIED).
+// Returns the descriptor, or -1 with GetLastError() set; replaced tells
+// whether a file of that name was there and has been emptied.
+int openMemberFile(LPCWSTR path, bool& replaced);
+// Writes count bytes at offset; false (GetLastError() set) when not all went.
+bool writeMemberFile(int descriptor, std::uint64_t offset, const void* data, std::size_t count);
+// Ends the file at size when its data ended in a hole (extend), gives it the
+// times that are not null and the attribute bits (read-only, hidden,
+// system), then closes it. False when the file may not hold its data.
+bool finishMemberFile(int descriptor, std::uint64_t size, bool extend, const FILETIME* lastWrite,
+                      const FILETIME* lastAccess, DWORD attributes, bool replaced);
+// Closes a member file that failed; nothing more is set.
+void abandonMemberFile(int descriptor);
