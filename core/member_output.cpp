@@ -99,18 +99,24 @@ MemberStart MemberOutput::makeFolder(const char* storedName) {
     return confine(storedName, true);
 }
 
-MemberStart MemberOutput::open(const char* storedName) {
+MemberStart MemberOutput::open(const char* storedName) { return start(storedName, nullptr); }
+
+MemberStart MemberOutput::openAt(const char* storedName, std::uint64_t size) { return start(storedName, &size); }
+
+MemberStart MemberOutput::start(const char* storedName, const std::uint64_t* size) {
     abandon();
     const MemberStart confined = confine(storedName, false);
     if (confined != MemberStart::Opened) return confined;
     const std::u16string wide = memberNameToUtf16(path_.c_str());
-    descriptor_ = openMemberFile(wide.c_str(), replaced_);
+    replaced_ = false;
+    descriptor_ = size ? openMemberFileAt(wide.c_str(), *size) : openMemberFile(wide.c_str(), replaced_);
     if (descriptor_ < 0) return MemberStart::Failed;
-    reportOutputCreated(wide.c_str());
+    // The one place that tells the progress display about a member.
+    if (!size) reportOutputCreated(wide.c_str());
     if (buffer_.empty()) buffer_.resize(kBufferSize);
     buffered_ = 0;
     failed_ = false;
-    position_ = writtenEnd_ = 0;
+    position_ = writtenEnd_ = size ? *size : 0;
     return MemberStart::Opened;
 }
 

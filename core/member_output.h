@@ -45,6 +45,9 @@ public:
 
     // Creates the file for storedName, its folders first.
     MemberStart open(const char* storedName);
+    // Opens the existing file for storedName to go on at its end, which
+    // must be at size (a member continued from the previous volume).
+    MemberStart openAt(const char* storedName, std::uint64_t size);
     // Makes the folder storedName names (a folder entry).
     MemberStart makeFolder(const char* storedName);
 
@@ -74,6 +77,7 @@ public:
 private:
     MemberStart confine(const char* storedName, bool folder);
     bool makeFolders(const std::string& folder);
+    MemberStart start(const char* storedName, const std::uint64_t* size);
     bool flush();
 
     std::string destFolder_;

@@ -446,6 +446,21 @@ int openMemberFile(LPCWSTR path, bool& replaced) {
     return fd;
 }
 
+int openMemberFileAt(LPCWSTR path, std::uint64_t size) {
+    std::string hostPath;
+    if (!hostPathForCall(path, hostPath)) return -1;
+    const int fd = ::open(hostPath.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        setErrorFor(errno, hostPath);
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || isReadOnlyFile(st) ||
+        static_cast<std::uint64_t>(st.st_size) != size)
+        return closeWithError(fd, ERROR_ACCESS_DENIED);
+    return fd;
+}
+
 bool writeMemberFile(int descriptor, std::uint64_t offset, const void* data, std::size_t count) {
     const auto* in = static_cast<const char*>(data);
     while (count > 0) {
@@ -466,8 +481,12 @@ bool finishMemberFile(int descriptor, std::uint64_t size, bool extend, const FIL
                       const FILETIME* lastAccess, DWORD attributes, bool replaced) {
     bool ok = !extend || ftruncate(descriptor, static_cast<off_t>(size)) == 0;
     timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
-    const bool accessGiven = lastAccess && timespecFromFileTime(*lastAccess, times[0]);
-    const bool writeGiven = lastWrite && timespecFromFileTime(*lastWrite, times[1]);
+    // A zero time, like a null one, leaves that time as it is.
+    const auto given = [](const FILETIME* time, timespec& out) {
+        return time && (time->dwLowDateTime || time->dwHighDateTime) && timespecFromFileTime(*time, out);
+    };
+    const bool accessGiven = given(lastAccess, times[0]);
+    const bool writeGiven = given(lastWrite, times[1]);
     if (accessGiven || writeGiven) futimens(descriptor, times);
     // Hidden and system live in the extended attribute; a plain member needs
     // none, and a new file has none to remove.

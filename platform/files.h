@@ -106,6 +106,9 @@ void closeDeviceReadDescriptor(int descriptor);
 // Returns the descriptor, or -1 with GetLastError() set; replaced tells
 // whether a file of that name was there and has been emptied.
 int openMemberFile(LPCWSTR path, bool& replaced);
+// Opens an existing member file to go on at its end, which must be at size
+// (a piece of a member continued from another volume).
+int openMemberFileAt(LPCWSTR path, std::uint64_t size);
 // Writes count bytes at offset; false (GetLastError() set) when not all went.
 bool writeMemberFile(int descriptor, std::uint64_t offset, const void* data, std::size_t count);
 // Ends the file at size when its data ended in a hole (extend), gives it the
