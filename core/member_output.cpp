@@ -41,7 +41,8 @@ MemberOutput::MemberOutput(const char* destFolder, MemberNames names) : destFold
 
 MemberOutput::~MemberOutput() { abandon(); }
 
-MemberStart MemberOutput::confine(const char* storedName, bool folder) {
+MemberStart MemberOutput::confine(const char* storedName, bool wantsFolder) {
+    bool folder = wantsFolder;
     // Joined in a buffer that holds any name, so that a name too long for a
     // path is told apart from one with nothing usable left.
     std::string joined(destFolder_.size() + std::strlen(storedName) + 3, '\0');
@@ -63,7 +64,10 @@ MemberStart MemberOutput::confine(const char* storedName, bool folder) {
         folder = true;
     }
     path_ = joined;
-    if (folder) return makeFolders(path_) ? MemberStart::Opened : MemberStart::Failed;
+    if (folder) {
+        if (!makeFolders(path_)) return MemberStart::Failed;
+        return wantsFolder ? MemberStart::Opened : MemberStart::FolderMade;
+    }
     if (last && static_cast<std::size_t>(last - joined.c_str()) > destFolder_.size() &&
         !makeFolders(std::string(joined.c_str(), last))) {
         return MemberStart::Failed;

@@ -30,6 +30,8 @@ enum class MemberNames {
 
 enum class MemberStart {
     Opened,
+    // open() of a name that ends in a separator made that folder instead.
+    FolderMade,
     // Nothing usable is left of the name ("/", "..", an empty name).
     NothingUsable,
     // Too long for a path, or the folder or file cannot be made.
