@@ -17,6 +17,8 @@
 #include "formats/zip/zip_reader.h"
 #include "platform/files.h"
 #include "platform/text_conversion.h"
+#include "platform/win/headless.h"
+#include "platform/win/window_system.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -129,6 +131,19 @@ TEST_F(ZipPeerArchives, InfoZipTreeKeepsFoldersModesAndExactTimes) {
     EXPECT_EQ(info("readonly.txt").st_mtime, utc(2018, 1, 2, 3, 4, 5));
     EXPECT_EQ(info("readonly.txt").st_mode & 0222, 0u);
     EXPECT_NE(info("hello.txt").st_mode & 0200, 0u);
+}
+
+// The status line hears of every member written while a request runs.
+TEST_F(ZipPeerArchives, EveryMemberIsReportedToTheProgressDisplay) {
+    headless::install();
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    const int extracted = extractFixture("infozip-deflate.zip");
+    const std::vector<std::u16string> seen = headless::progressSeen();
+    SetCursor(nullptr);
+    headless::uninstall();
+    EXPECT_EQ(extracted, 1);
+    EXPECT_EQ(seen, (std::vector<std::u16string>{u"\\out\\hello.txt", u"\\out\\sub\\deep\\data.bin",
+                                                 u"\\out\\empty.txt", u"\\out\\readonly.txt"}));
 }
 
 TEST_F(ZipPasswords, RightPasswordDecryptsEveryWriterAndLayout) {
