@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@ struct ManifestEntry {
     int exitStatus = 0;
     std::map<std::string, std::pair<long long, std::string>> files;  // path -> size, hash
 };
+
+void PrintTo(const ManifestEntry& entry, std::ostream* out) { *out << entry.archive; }
 
 std::vector<ManifestEntry> readManifests() {
     std::vector<ManifestEntry> entries;
