@@ -6,7 +6,7 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
-"$top/scripts/install-deps.sh"
+"$top/scripts/install-deps.sh" test
 
 echo "== normal build and tests"
 cmake -S "$top" -B "$top/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIN_WERROR=ON >/dev/null
