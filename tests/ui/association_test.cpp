@@ -137,6 +137,14 @@ TEST_F(Association, CheckingTypesRegistersThemInTheRegistryAndOnTheDesktop) {
     // NTX has no standard MIME type and gets one declared.
     std::string entry = readFile(desktopEntry());
     EXPECT_NE(entry.find("Exec=\"" + hostProgram() + "\" %f\n"), std::string::npos) << entry;
+    // It shadows the installed entry, so it shows the same name and icon.
+    const std::string installed = readFile(TOVRIN_FIXTURES_DIR "/../../data/tovrin-unpacker.desktop");
+    for (const char* key : {"\nName=", "\nIcon="}) {
+        std::size_t at = installed.find(key);
+        ASSERT_NE(at, std::string::npos) << key;
+        std::string line = installed.substr(at, installed.find('\n', at + 1) - at + 1);
+        EXPECT_NE(entry.find(line), std::string::npos) << line << entry;
+    }
     EXPECT_NE(entry.find("MimeType=application/zip;application/x-tovrin-ntx;\n"),
               std::string::npos)
         << entry;
