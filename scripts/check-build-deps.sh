@@ -55,10 +55,11 @@ sed -n -E 's/^CMAKE_(C_COMPILER|CXX_COMPILER|MAKE_PROGRAM|AR|RANLIB|LINKER|STRIP
     "$scratch/configure/CMakeCache.txt" >> "$files"
 for tool in dpkg dpkg-shlibdeps file; do command -v "$tool" >> "$files" || echo "/missing/$tool" >> "$files"; done
 
-# Headers the compiler read for the product's own targets.
+# Headers the compiler read for the product's own targets (not the tree's own).
+sources="$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")"
 for target in platform core ui formats app tovrin-unpacker; do
   find "$build/CMakeFiles/$target.dir" -name '*.o.d' -print0 2>/dev/null |
-    xargs -0 -r cat | tr ' \\' '\n\n' | grep '^/' | grep -v "^$top/" >> "$files" || true
+    xargs -0 -r cat | tr ' \\' '\n\n' | grep '^/' | grep -v -e "^$top/" -e "^$sources/" -e "^$build/" >> "$files" || true
 done
 if ! find "$build/CMakeFiles/platform.dir" -name '*.o.d' 2>/dev/null | grep -q .; then
   echo "check-build-deps: no compiler dependency files under $build; build the program first" >&2
@@ -73,21 +74,24 @@ for word in $(cat "$build/CMakeFiles/tovrin-unpacker.dir/link.txt"); do
   esac
 done >> "$files"
 
-# Owners of every file (the real path, and its /usr-less twin on a merged /usr).
-: > "$scratch/owners"
+# Owners of every file: dpkg knows a file by the path its package names,
+# which on a merged /usr may lack the /usr prefix or be behind a symlink.
 : > "$scratch/unowned"
-sort -u "$files" | while read -r path; do
-  [ -n "$path" ] || continue
-  if [ ! -e "$path" ]; then echo "$path (missing)" >> "$scratch/unowned"; continue; fi
-  owner=""
-  for candidate in "$path" "$(realpath "$path")"; do
-    for form in "$candidate" "${candidate#/usr}"; do
-      owner="$(dpkg -S "$form" 2>/dev/null | head -1 | cut -d: -f1 | tr -d ' ' | tr ',' '\n' | head -1)" || true
-      [ -n "$owner" ] && break 2
-    done
-  done
-  if [ -n "$owner" ]; then echo "$owner $path" >> "$scratch/owners"; else echo "$path" >> "$scratch/unowned"; fi
-done
+sort -u "$files" | grep . | while read -r path; do
+  if [ -e "$path" ]; then
+    real="$(realpath "$path")"
+    printf '%s\t%s\n%s\t%s\n%s\t%s\n' "$path" "$path" "$path" "$real" "$path" "${real#/usr}"
+  else
+    echo "$path (missing)" >> "$scratch/unowned"
+  fi
+done > "$scratch/forms"
+cut -f2 "$scratch/forms" | sort -u | xargs -r dpkg -S 2> /dev/null |
+  sed -n -E 's/^([^:,]+)(:[a-z0-9]+)?(, [^:]+)*: (\/.*)$/\4\t\1/p' | sort -u > "$scratch/dpkg" || true
+awk -F'\t' 'NR == FNR { owner[$1] = $2; next }
+             !($1 in found) && ($2 in owner) { found[$1] = owner[$2] }
+             { all[$1] = 1 }
+             END { for (p in all) if (p in found) print found[p], p; else print p > "/dev/stderr" }' \
+    "$scratch/dpkg" "$scratch/forms" > "$scratch/owners" 2>> "$scratch/unowned"
 
 # What apt brings for the build list, without recommendations.
 mapfile -t named < <("$top/scripts/install-deps.sh" --list build)

@@ -16,11 +16,11 @@ fail() { echo "check-package: $*" >&2; exit 1; }
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
 cmake --build "$build" --target tovrin-unpacker compressed-docs -j"${JOBS:-2}" > /dev/null
 rm -f "$build"/tovrin-unpacker_*.deb
-(cd "$build" && cpack -G DEB > "$scratch/cpack.log") || { cat "$scratch/cpack.log"; fail "cpack failed"; }
+(cd "$build" && cpack -G DEB > "$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack failed"; }
 deb="$build/tovrin-unpacker_${version}_amd64.deb"
 [ -f "$deb" ] || fail "no $deb (made: $(ls "$build"/*.deb 2>/dev/null))"
 depends="$(dpkg-deb -f "$deb" Depends)"
-for library in libc6 libfltk1.3 libz libbz2 libminizip; do
+for library in libc6 libfltk1.3 zlib1g libbz2 libminizip; do
   [[ "$depends" == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 
@@ -66,7 +66,7 @@ while IFS= read -r line; do
   fi
 done < <("$program" --help)
 
-lintian --no-tag-display-limit "$deb" > "$scratch/lintian" 2>&1 || true
+lintian --tag-display-limit 0 "$deb" > "$scratch/lintian" 2>&1 || true
 if grep '^E:' "$scratch/lintian"; then fail "lintian reports errors"; fi
 
 # Installed with apt and purged: the files it brought go, nothing stays.
