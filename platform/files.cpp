@@ -39,10 +39,12 @@ FileObject* fileFor(HANDLE handle) {
     return static_cast<FileObject*>(lookupHandle(handle, HandleObject::Kind::File));
 }
 
-// An open either reads an existing file or creates (replacing) one to write.
+// An open reads an existing file, creates (replacing) one to write, or
+// appends to one (creating it when missing: continued ARJ volumes).
 struct OpenRequest {
     bool read = false;
     bool write = false;
+    bool append = false;
     DWORD disposition = OPEN_EXISTING;
     // Attribute bits for a file this open creates.
     DWORD newAttributes = 0;
@@ -60,13 +62,15 @@ int openHostFile(const std::string& hostPath, const OpenRequest& request, bool& 
     existed = false;
     // Replacing needs a writable descriptor even for a handle that may only
     // read; the handle's own rights are tracked separately.
-    bool creates = request.disposition == CREATE_ALWAYS;
-    bool writes = request.write || creates;
+    bool replaces = request.disposition == CREATE_ALWAYS;
+    bool creates = replaces || request.append;
+    bool writes = request.write || replaces;
     int access = request.read && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
     // O_NONBLOCK keeps an open of a FIFO from waiting for its other end; it
     // is cleared again once we know what we opened.
     int common = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     if (writes) common |= O_NOFOLLOW;
+    if (request.append) common |= O_APPEND;
 
     int fd = -1;
     if (creates) {
@@ -91,7 +95,7 @@ int openHostFile(const std::string& hostPath, const OpenRequest& request, bool& 
     if (S_ISDIR(st.st_mode)) return closeWithError(fd, ERROR_ACCESS_DENIED);
     if (existed && writes && (!S_ISREG(st.st_mode) || isReadOnlyFile(st)))
         return closeWithError(fd, ERROR_ACCESS_DENIED);
-    if (existed && creates && ftruncate(fd, 0) != 0) {
+    if (existed && replaces && ftruncate(fd, 0) != 0) {
         int error = errno;
         ::close(fd);
         setErrorFor(error, hostPath);
@@ -317,6 +321,10 @@ std::FILE* openDeviceStream(LPCWSTR path, const char* mode) {
     case 'w':
         request.write = true;
         request.disposition = CREATE_ALWAYS;
+        break;
+    case 'a':
+        request.write = true;
+        request.append = true;
         break;
     default:
         SetLastError(ERROR_INVALID_PARAMETER);

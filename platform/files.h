@@ -81,7 +81,7 @@ BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
 BOOL FindClose(HANDLE find);
 
 // Narrow runtime stdio on a device path: the one way handlers open streams.
-// mode is "rb", "wb", "r" or "w". Opening a read-only file for
+// mode is "rb", "wb", "ab", "r", "w" or "a". Opening a read-only file for
 // writing fails with ERROR_ACCESS_DENIED. Returns nullptr on failure with
 // GetLastError() set.
 std::FILE* openDeviceStream(LPCWSTR path, const char* mode);
