@@ -17,17 +17,14 @@ constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
 
 constexpr DWORD FILE_SHARE_READ = 0x1;
-constexpr DWORD FILE_SHARE_WRITE = 0x2;
 
-constexpr DWORD CREATE_NEW = 1;
+// The two dispositions the program uses: replace (or create) a file to
+// write, and open an existing one.
 constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
-constexpr DWORD OPEN_ALWAYS = 4;
-constexpr DWORD TRUNCATE_EXISTING = 5;
 
+// Positions count from the start of the file only.
 constexpr DWORD FILE_BEGIN = 0;
-constexpr DWORD FILE_CURRENT = 1;
-constexpr DWORD FILE_END = 2;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
@@ -60,8 +57,6 @@ BOOL SetFileTime(HANDLE file, const FILETIME* creationTime, const FILETIME* last
 // a folder or a symbolic link, ERROR_FILE_NOT_FOUND for a missing one.
 // Extracting thousands of small files spends most of its time opening them.
 BOOL setFileLastWriteTime(LPCWSTR path, const FILETIME* lastWriteTime);
-BOOL GetFileTime(HANDLE file, FILETIME* creationTime, FILETIME* lastAccessTime,
-                 FILETIME* lastWriteTime);
 
 DWORD GetFileAttributesW(LPCWSTR path);
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
@@ -88,7 +83,7 @@ BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
 BOOL FindClose(HANDLE find);
 
 // Narrow runtime stdio on a device path: the one way handlers open streams.
-// mode is one of "rb", "wb", "w", "r", "ab". Opening a read-only file for
+// mode is "rb", "wb", "ab", "r", "w" or "a". Opening a read-only file for
 // writing fails with ERROR_ACCESS_DENIED. Returns nullptr on failure with
 // GetLastError() set.
 std::FILE* openDeviceStream(LPCWSTR path, const char* mode);
