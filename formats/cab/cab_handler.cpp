@@ -38,15 +38,15 @@ const char* folderPath(const CabFolder* folder) { return folder->parts[0].cabine
 bool extractMember(const CabFile& member, const char* destFolder) {
     CabFolder* folder = member.folder;
     if (cabDecoder.folder != folder || member.offset < cabDecoder.produced) {
-        const int result = startCabFolder(folder);
-        if (result != kCabOk) {
+        const CabResult result = startCabFolder(folder);
+        if (result != CabResult::Ok) {
             cabResultMessage(result, folderPath(folder));
             return false;
         }
     }
     if (member.offset > cabDecoder.produced) {
-        const int result = decodeCabFolder(member.offset - cabDecoder.produced, nullptr);
-        if (result != kCabOk) {
+        const CabResult result = decodeCabFolder(member.offset - cabDecoder.produced, nullptr);
+        if (result != CabResult::Ok) {
             cabResultMessage(result, folderPath(folder));
             stopCabFolder();
             return false;
@@ -61,9 +61,9 @@ bool extractMember(const CabFile& member, const char* destFolder) {
     }
     std::FILE* output = openNarrow(outputPath, "wb");
     if (output == nullptr) return false;
-    int result = decodeCabFolder(member.length, output);
-    if (std::fclose(output) != 0 && result == kCabOk) result = kCabOutput;
-    if (result != kCabOk) {
+    CabResult result = decodeCabFolder(member.length, output);
+    if (std::fclose(output) != 0 && result == CabResult::Ok) result = CabResult::Output;
+    if (result != CabResult::Ok) {
         cabResultMessage(result, folderPath(folder));
         stopCabFolder();
         return false;
