@@ -84,12 +84,14 @@ CabResult nextPart() {
 // buffer. A folder goes on in the next cabinet either inside a block (a
 // block of uncompressed size 0 announces it) or between two blocks (its
 // blocks in this cabinet are used up). In the last part the block count is
-// not needed, so a count that lies there changes nothing.
+// not needed, so a count that lies there changes nothing; a count of 0
+// says nothing, so such a part goes on until a zero-size block.
 CabResult nextFrame() {
     CabFolder* folder = cabDecoder.folder;
     std::uint32_t inputLength = 0;
     for (;;) {
-        if (cabDecoder.blocksLeft == 0 && cabDecoder.currentPart < folder->extraParts) {
+        if (cabDecoder.blocksLeft == 0 && folder->parts[cabDecoder.currentPart].blockCount != 0 &&
+            cabDecoder.currentPart < folder->extraParts) {
             const CabResult moved = nextPart();
             if (moved != CabResult::Ok) return moved;
             continue;
