@@ -146,7 +146,10 @@ struct Assembly {
 // whole-file CRC, or could not be written.
 bool finishAssembly(Assembly* assembly) {
     if (assembly->output == nullptr) return true;
-    bool ok = assembly->ok && closeOutput(assembly->output);
+    // Closed whatever became of the parts, so that its bytes reach the disk
+    // now and its descriptor is not kept.
+    const bool closed = closeOutput(assembly->output);
+    bool ok = assembly->ok && closed;
     ok = ok && agrees(assembly->total, assembly->length) && agrees(assembly->wholeCrc, assembly->crc);
     assembly->output = nullptr;
     return ok;
