@@ -1,5 +1,5 @@
-// Command-line front of the test encoder, for the fixture script and the
-// benchmark (kept out of the test binary by its .cc name):
+// Command-line front of the LZX encoder, for the fixture script and the
+// benchmark; the cabinet is written by the tests' one cabinet writer:
 //
 //   make_lzx_cab OUT.cab WINDOWBITS [--e8 SIZE] [--blocks v:N,a:N,u:N,...]
 //                [--literals] [--keep-paths] FILE...
@@ -13,7 +13,8 @@
 #include <iostream>
 #include <sstream>
 
-#include "tests/tools/lzx_encoder.h"
+#include "bench/tools/lzx_encoder.h"
+#include "tests/formats/cab/cab_builder.h"
 
 int main(int argc, char** argv) {
     if (argc < 4) {
@@ -22,8 +23,9 @@ int main(int argc, char** argv) {
     }
     lzx_test::EncodeOptions options;
     options.windowBits = std::atoi(argv[2]);
-    std::vector<lzx_test::CabMember> members;
-    std::string folder;
+    cab_testing::Folder folder;
+    folder.compressionType = static_cast<std::uint16_t>(3 | options.windowBits << 8);
+    std::string stream;
     bool keepPaths = false;
     for (int i = 3; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--e8") && i + 1 < argc) {
@@ -57,12 +59,14 @@ int main(int argc, char** argv) {
             for (char& c : name) {
                 if (c == '/') c = '\\';
             }
-            members.push_back({name, static_cast<std::uint32_t>(bytes.size())});
-            folder += bytes;
+            folder.members.push_back({name, bytes});
+            stream += bytes;
         }
     }
-    const auto frames = lzx_test::encode(folder, options);
-    const std::string cab = lzx_test::makeCabinet(members, frames, options.windowBits);
+    for (const lzx_test::Frame& frame : lzx_test::encode(stream, options)) {
+        folder.blocks.push_back({frame.data, static_cast<std::uint16_t>(frame.outputSize)});
+    }
+    const std::string cab = cab_testing::buildCabinet({folder});
     std::ofstream out(argv[1], std::ios::binary);
     out.write(cab.data(), static_cast<std::streamsize>(cab.size()));
     return out ? 0 : 1;

@@ -1,4 +1,4 @@
-#include "tests/tools/lzx_encoder.h"
+#include "bench/tools/lzx_encoder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -415,21 +415,6 @@ private:
     bool lastUncompressedOdd_ = false;
 };
 
-void putLittle(std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
-}
-
-std::uint32_t checksum(const std::uint8_t* p, std::size_t n, std::uint32_t seed) {
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        seed ^= static_cast<std::uint32_t>(p[i]) | static_cast<std::uint32_t>(p[i + 1]) << 8 |
-                static_cast<std::uint32_t>(p[i + 2]) << 16 | static_cast<std::uint32_t>(p[i + 3]) << 24;
-    }
-    std::uint32_t tail = 0;
-    for (; i < n; ++i) tail = tail << 8 | p[i];
-    return seed ^ tail;
-}
-
 }  // namespace
 
 std::string translateCalls(const std::string& input, std::int32_t translationSize, std::uint32_t frameSize) {
@@ -484,54 +469,6 @@ std::vector<Frame> encode(const std::string& input, const EncodeOptions& options
         options.pretranslate ? translateCalls(input, options.translationSize, options.frameSize) : input;
     Encoder encoder(translated, options);
     return encoder.run();
-}
-
-std::string makeCabinet(const std::vector<CabMember>& members, const std::vector<Frame>& frames, int windowBits) {
-    std::string entries;
-    std::uint32_t offset = 0;
-    for (const CabMember& m : members) {
-        putLittle(entries, m.length, 4);
-        putLittle(entries, offset, 4);
-        putLittle(entries, 0, 2);
-        putLittle(entries, m.date, 2);
-        putLittle(entries, m.time, 2);
-        putLittle(entries, m.attributes, 2);
-        entries += m.name;
-        entries.push_back('\0');
-        offset += m.length;
-    }
-    const std::uint32_t dataStart = 36 + 8 + static_cast<std::uint32_t>(entries.size());
-    std::string blocks;
-    for (const Frame& f : frames) {
-        std::string sizes;
-        putLittle(sizes, static_cast<std::uint32_t>(f.data.size()), 2);
-        putLittle(sizes, f.outputSize, 2);
-        const auto* d = reinterpret_cast<const std::uint8_t*>(f.data.data());
-        std::uint32_t sum = checksum(d, f.data.size(), 0);
-        sum = checksum(reinterpret_cast<const std::uint8_t*>(sizes.data()), 4, sum);
-        putLittle(blocks, sum, 4);
-        blocks += sizes;
-        blocks += f.data;
-    }
-    std::string cab = "MSCF";
-    putLittle(cab, 0, 4);
-    putLittle(cab, dataStart + static_cast<std::uint32_t>(blocks.size()), 4);
-    putLittle(cab, 0, 4);
-    putLittle(cab, 36 + 8, 4);
-    putLittle(cab, 0, 4);
-    cab.push_back(3);
-    cab.push_back(1);
-    putLittle(cab, 1, 2);
-    putLittle(cab, static_cast<std::uint32_t>(members.size()), 2);
-    putLittle(cab, 0, 2);
-    putLittle(cab, 0x1234, 2);
-    putLittle(cab, 0, 2);
-    putLittle(cab, dataStart, 4);
-    putLittle(cab, static_cast<std::uint32_t>(frames.size()), 2);
-    putLittle(cab, 3u | static_cast<std::uint32_t>(windowBits) << 8, 2);
-    cab += entries;
-    cab += blocks;
-    return cab;
 }
 
 }  // namespace lzx_test

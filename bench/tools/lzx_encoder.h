@@ -1,6 +1,6 @@
-// A small LZX encoder for test data: no packer the tests may use writes LZX
-// cabinets, so the decoder's inputs are made here and checked against the
-// peer extractors (tests/fixtures/make-lzx-fixtures.sh).
+// A small LZX encoder for the LZX fixtures and bench inputs: no packer we
+// may use writes LZX cabinets, so they are made here and checked against
+// the peer extractors (tests/fixtures/make-lzx-fixtures.sh).
 //
 // It is written for clarity and control, not ratio: greedy matching over
 // hash chains, trees built per block from the block's own counts, and a
@@ -67,17 +67,5 @@ std::vector<Frame> encode(const std::string& input, const EncodeOptions& options
 // output cut into frames of frameSize (exposed so that tests can state what
 // a translated stream holds).
 std::string translateCalls(const std::string& input, std::int32_t translationSize, std::uint32_t frameSize);
-
-struct CabMember {
-    std::string name;
-    std::uint32_t length;  // members follow each other in the folder's stream
-    std::uint16_t date = 0x5A21;
-    std::uint16_t time = 0x6000;
-    std::uint16_t attributes = 0x20;
-};
-
-// A one-folder cabinet of compression type 3 | windowBits << 8 over frames,
-// with CFDATA checksums.
-std::string makeCabinet(const std::vector<CabMember>& members, const std::vector<Frame>& frames, int windowBits);
 
 }  // namespace lzx_test
