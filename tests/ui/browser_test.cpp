@@ -12,7 +12,7 @@
 #include "app/program.h"
 #include "formats/handler_registry.h"
 #include "core/app_state.h"
-#include "platform/win/headless.h"
+#include "tests/support/headless.h"
 #include "tests/test_support.h"
 #include "ui/browser.h"
 #include "ui/resources.h"

@@ -13,7 +13,7 @@
 #include "core/app_state.h"
 #include "formats/handler_registry.h"
 #include "platform/registry.h"
-#include "platform/win/headless.h"
+#include "tests/support/headless.h"
 #include "tests/test_support.h"
 #include "ui/main_dialog.h"
 #include "ui/resources.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win/headless.h"
+#include "tests/support/headless.h"
 #include "platform/win/window_system.h"
 #include "ui/resources.h"
 

@@ -1,4 +1,4 @@
-#include "platform/win/headless.h"
+#include "tests/support/headless.h"
 
 #include <deque>
 
