@@ -28,9 +28,11 @@ public:
     virtual void focusChanged(HWND window) {}
     // Height and width of text in the screen's default font.
     virtual SIZE textExtent(const WCHAR* text, int length) = 0;
-    // An output file is being created while a request runs: a chance to
-    // repaint and show it. Input stays blocked.
-    virtual void progress(const std::u16string& outputPath, unsigned filesSoFar) {}
+    // A request is running: the output file being written (empty before
+    // the first) and how many have been created, and how much of the archive
+    // has been read (0 to 100, -1 while unknown). A chance to repaint and
+    // show it; input stays blocked.
+    virtual void progress(const std::u16string& outputPath, unsigned filesSoFar, int percent) {}
 };
 
 namespace window_system {

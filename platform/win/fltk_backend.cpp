@@ -11,6 +11,7 @@
 #include <FL/Fl_Hold_Browser.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Menu_Bar.H>
+#include <FL/Fl_Progress.H>
 #include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Secret_Input.H>
 #include <FL/fl_ask.H>
@@ -75,6 +76,7 @@ public:
 
     HWND dialog;
     Fl_Box* status = nullptr;
+    Fl_Progress* bar = nullptr;
 };
 
 // A list view: taps and double-taps become the list's notifications once
@@ -293,9 +295,13 @@ public:
     void waitCursorChanged(bool shown) override {
         for (auto& dialog : dialogs) {
             dialog.second->cursor(shown ? FL_CURSOR_WAIT : FL_CURSOR_DEFAULT);
-            if (!shown && dialog.second->status) dialog.second->status->hide();
+            if (!shown && dialog.second->status) {
+                dialog.second->status->hide();
+                dialog.second->bar->hide();
+            }
         }
         lastPaint = std::chrono::steady_clock::time_point{};
+        shownPercent = -2;
         Fl::flush();
     }
 
@@ -305,12 +311,18 @@ public:
         return {static_cast<LONG>(fl_width(utf8.c_str())), static_cast<LONG>(fl_height())};
     }
 
-    // Repaints at most every 50 ms; the window system drops input while the
-    // wait cursor is up, so handling events here acts on nothing.
-    void progress(const std::u16string& outputPath, unsigned filesSoFar) override {
+    // The status line names the output being written, with a bar under it
+    // for how much of the archive has been read. The window system drops
+    // input while the wait cursor is up, so handling the events here (which
+    // repaints and keeps the window answering its window manager) acts on
+    // nothing a person did.
+    void progress(const std::u16string& outputPath, unsigned filesSoFar, int percent) override {
         auto now = std::chrono::steady_clock::now();
-        if (now - lastPaint < std::chrono::milliseconds(50)) return;
+        // New outputs can come faster than a person reads; the measured
+        // share is already limited to one report every 50 ms.
+        if (percent == shownPercent && now - lastPaint < std::chrono::milliseconds(50)) return;
         lastPaint = now;
+        shownPercent = percent;
         HWND active = window_system::activeDialog();
         auto found = dialogs.find(active);
         if (found == dialogs.end()) return;
@@ -322,16 +334,38 @@ public:
             window->status->labelsize(kFontSize);
             window->status->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
             window->add(window->status);
+            window->bar = new Fl_Progress(0, 0, 10, 10);
+            window->bar->minimum(0);
+            window->bar->maximum(100);
+            window->bar->color(FL_WHITE, FL_BLUE);
+            window->bar->labelsize(kFontSize);
+            window->add(window->bar);
         }
         RECT client{};
         GetClientRect(active, &client);
-        int height = kFontSize + 6;
-        window->status->resize(0, client.bottom - height, client.right, height);
-        char count[32];
-        std::snprintf(count, sizeof count, "Writing file %u: ", filesSoFar);
-        window->status->copy_label((count + utf8Of(outputPath)).c_str());
+        const int statusHeight = kFontSize + 6;
+        const int barHeight = kFontSize + 6;
+        window->status->resize(0, client.bottom - statusHeight - barHeight, client.right,
+                               statusHeight);
+        window->bar->resize(0, client.bottom - barHeight, client.right, barHeight);
+        std::string status;
+        if (filesSoFar > 0) {
+            char count[32];
+            std::snprintf(count, sizeof count, "Writing file %u: ", filesSoFar);
+            status = count + utf8Of(outputPath);
+        } else {
+            status = "Reading the archive";
+        }
+        window->status->copy_label(status.c_str());
+        const int shown = percent < 0 ? 0 : percent;
+        char label[16];
+        std::snprintf(label, sizeof label, "%d%%", shown);
+        window->bar->value(static_cast<float>(shown));
+        window->bar->copy_label(percent < 0 ? "" : label);
         window->status->show();
+        window->bar->show();
         window->status->redraw();
+        window->bar->redraw();
         Fl::check();
     }
 
@@ -545,6 +579,7 @@ private:
     std::map<const IconImage*, Fl_RGB_Image*> icons;
     std::map<const IconImage*, std::vector<unsigned char>> iconPixels;
     std::chrono::steady_clock::time_point lastPaint{};
+    int shownPercent = -2;
 };
 
 void cannotOpenDisplay(const char* format, ...) {

@@ -279,21 +279,10 @@ bool menuHasCommand(const MenuTemplate* menu, WORD command) {
 
 }  // namespace window_system
 
-// ---------------------------------------------------------------------------
-// Progress while a request runs (the wait cursor is up)
+namespace window_system {
 
-#include "platform/win/progress_hook.h"
-
-void reportOutputCreated(LPCWSTR path) {
-    static unsigned filesSoFar = 0;
-    static bool counting = false;
-    State& s = state();
-    if (!s.waitCursor) {
-        counting = false;
-        return;
-    }
-    if (!counting) filesSoFar = 0;
-    counting = true;
-    ++filesSoFar;
-    if (s.backend && path) s.backend->progress(path, filesSoFar);
+void showProgress(const std::u16string& outputPath, unsigned filesSoFar, int percent) {
+    if (state().backend) state().backend->progress(outputPath, filesSoFar, percent);
 }
+
+}  // namespace window_system

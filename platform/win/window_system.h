@@ -462,7 +462,15 @@ constexpr DWORD SHIDIF_SIZEDLG = 0x0002;
 constexpr DWORD SHIDIF_SIZEDLGFULLSCREEN = 0x0004;
 constexpr DWORD SHIDIF_SIPDOWN = 0x0008;
 constexpr DWORD SHDB_HIDE = 2;
-struct SHACTIVATEINFO;
+// The shell's activation record of a window.
+struct SHACTIVATEINFO {
+    DWORD cbSize;
+    HWND hwndLastFocus;
+    UINT fSipUp : 1;
+    UINT fSipOnDeactivation : 1;
+    UINT fActive : 1;
+    UINT fReserved : 29;
+};
 
 BOOL SHCreateMenuBar(SHMENUBARINFO* info);
 BOOL SHInitDialog(SHINITDLGINFO* info);
@@ -524,6 +532,8 @@ void listKey(HWND listView, WORD key);
 // parent hears CBN_SELCHANGE or nothing more (the browser reads the rows).
 void chooseComboEntry(HWND comboBox, int index);
 void selectListRow(HWND listView, int row);
+// Shows the progress of a running request through the backend.
+void showProgress(const std::u16string& outputPath, unsigned filesSoFar, int percent);
 // True when the message queue holds a message or the quit message.
 bool messagesPending();
 // True while the wait cursor is shown.

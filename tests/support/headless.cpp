@@ -26,14 +26,14 @@ public:
         return answer;
     }
     SIZE textExtent(const WCHAR* text, int length) override { return {6 * length, kTextHeight}; }
-    void progress(const std::u16string& outputPath, unsigned filesSoFar) override {
-        progressPaths.push_back(outputPath);
+    void progress(const std::u16string& outputPath, unsigned filesSoFar, int percent) override {
+        progressSteps.push_back({outputPath, filesSoFar, percent});
     }
 
     std::deque<std::function<void()>> steps;
     std::deque<int> answers;
     std::vector<ShownMessage> shown;
-    std::vector<std::u16string> progressPaths;
+    std::vector<ProgressStep> progressSteps;
     bool outOfSteps = false;
 };
 
@@ -53,7 +53,7 @@ void install() {
     backend.steps.clear();
     backend.answers.clear();
     backend.shown.clear();
-    backend.progressPaths.clear();
+    backend.progressSteps.clear();
     backend.outOfSteps = false;
     window_system::setPlatformType(u"PocketPC");
     window_system::setScreenSize(240, 320);
@@ -69,7 +69,7 @@ void whenIdle(std::function<void()> step) { instance().steps.push_back(std::move
 bool ranOutOfSteps() { return instance().outOfSteps; }
 void answerNextMessageBox(int answer) { instance().answers.push_back(answer); }
 const std::vector<ShownMessage>& messagesShown() { return instance().shown; }
-const std::vector<std::u16string>& progressSeen() { return instance().progressPaths; }
+const std::vector<ProgressStep>& progressSeen() { return instance().progressSteps; }
 
 HWND dialog() { return window_system::activeDialog(); }
 

@@ -33,8 +33,13 @@ bool ranOutOfSteps();
 // The answer to the next message box (IDOK when none is queued).
 void answerNextMessageBox(int answer);
 const std::vector<ShownMessage>& messagesShown();
-// Output files reported by the progress hook while requests ran.
-const std::vector<std::u16string>& progressSeen();
+// What the window showed of running requests, in order.
+struct ProgressStep {
+    std::u16string outputPath;
+    unsigned filesSoFar;
+    int percent;
+};
+const std::vector<ProgressStep>& progressSeen();
 
 // Actions on the innermost running dialog. Each returns false when the
 // control or command is not there for a person to use (missing, hidden).

@@ -183,7 +183,7 @@ TEST_F(MainDialog, ExtractReportsEachOutcomeAndKeepsTheFields) {
     EXPECT_FALSE(readOpenFolder());
     // The status line heard of the member being written.
     ASSERT_FALSE(headless::progressSeen().empty());
-    EXPECT_EQ(headless::progressSeen().back(), u"\\out\\data\\data");
+    EXPECT_EQ(headless::progressSeen().back().outputPath, u"\\out\\data\\data");
 }
 
 TEST_F(MainDialog, OpenFolderStartsTheFileManagerAndEndsTheProgram) {
