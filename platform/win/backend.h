@@ -20,9 +20,10 @@ public:
     // once something has been posted (or the program cannot go on, after
     // posting the quit message).
     virtual void waitForInput() = 0;
-    // A modal message box; returns the button chosen (IDOK, IDYES, ...).
+    // A modal message box laid out as the device draws it; returns the
+    // button chosen (IDOK, IDYES, ...).
     virtual int messageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
-                           UINT style) = 0;
+                           UINT style, const window_system::MessageBoxLayout& layout) = 0;
     virtual void waitCursorChanged(bool shown) {}
     // The keyboard focus moved to window.
     virtual void focusChanged(HWND window) {}

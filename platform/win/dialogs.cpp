@@ -208,7 +208,9 @@ BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text) {
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
     if (!state().backend) return 0;
-    return state().backend->messageBox(owner, textFrom(text), textFrom(caption), style);
+    std::u16string body = textFrom(text);
+    return state().backend->messageBox(owner, body, textFrom(caption), style,
+                                       window_system::layOutMessageBox(owner, body, style));
 }
 
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int capacity) {

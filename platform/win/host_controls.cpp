@@ -1,6 +1,8 @@
 // Host-side controls: what backends and tests read back from the window
 // system, and the input calls through which a backend delivers what a
 // person does.
+#include <algorithm>
+
 #include "platform/win/window_records.h"
 
 using namespace window_records;
@@ -141,40 +143,79 @@ void endLabelEdit(HWND listView, bool commit) {
 }
 
 namespace {
-// Selects and focuses row as a person's tap does; false when the list takes no taps.
-bool tapRow(HWND listView, int row) {
-    Window* window = lookup(listView);
-    if (!window || !window->enabled || !IsWindowVisible(listView) || row < 0 ||
-        static_cast<std::size_t>(row) >= window->rows.size())
-        return false;
+// Selects and focuses row alone; false when the row is not there.
+bool selectOnly(Window* window, int row) {
+    if (row < 0 || static_cast<std::size_t>(row) >= window->rows.size()) return false;
     for (std::size_t i = 0; i < window->rowInfo.size(); ++i) {
         UINT& rowState = window->rowInfo[i].state;
         rowState &= ~(LVIS_SELECTED | LVIS_FOCUSED);
         if (i == static_cast<std::size_t>(row)) rowState |= LVIS_SELECTED | LVIS_FOCUSED;
     }
+    return true;
+}
+
+// Selects and focuses row as a person's tap does; false when the list takes no taps.
+bool tapRow(HWND listView, int row) {
+    Window* window = lookup(listView);
+    if (!window || !window->enabled || !IsWindowVisible(listView) || !selectOnly(window, row))
+        return false;
     state().focus = window;
     notifyChanged(window);
     return true;
+}
+
+int selectedRow(const Window* window) {
+    for (std::size_t i = 0; i < window->rowInfo.size(); ++i)
+        if (window->rowInfo[i].state & LVIS_SELECTED) return static_cast<int>(i);
+    return -1;
 }
 }  // namespace
 
 void tapListRow(HWND listView, int row) {
     if (!tapRow(listView, row)) return;
+    Window* window = lookup(listView);
+    window->tappedListing = window->listing;
     NMHDR header{};
     header.code = NM_CLICK;
-    notifyParent(lookup(listView), &header);
+    notifyParent(window, &header);
 }
 
 void doubleTapListRow(HWND listView, int row) {
+    Window* window = lookup(listView);
+    if (!window) return;
+    // The first tap replaced the rows (it opened a folder): the second tap
+    // belongs to the item the first one opened, not to whatever row of the
+    // new listing lies under it.
+    if (window->tappedListing != window->listing) {
+        notifyChanged(window);
+        return;
+    }
     if (!tapRow(listView, row)) return;
     NMHDR header{};
     header.code = NM_DBLCLK;
-    notifyParent(lookup(listView), &header);
+    notifyParent(window, &header);
 }
 
 void listKey(HWND listView, WORD key) {
     Window* window = lookup(listView);
     if (!window || !window->enabled) return;
+    // Moving keys start from the selection; with none, Down and Home reach
+    // the first row and Up and End the last. Space selects the focused row.
+    const int last = static_cast<int>(window->rows.size()) - 1;
+    const int selected = selectedRow(window);
+    int target = -2;
+    switch (key) {
+    case VK_DOWN: target = selected < 0 ? 0 : std::min(selected + 1, last); break;
+    case VK_UP: target = selected < 0 ? last : std::max(selected - 1, 0); break;
+    case VK_HOME: target = 0; break;
+    case VK_END: target = last; break;
+    case VK_SPACE: {
+        int focused = listFocusedRow(listView);
+        target = focused >= 0 ? focused : 0;
+        break;
+    }
+    }
+    if (target != -2 && selectOnly(window, target)) notifyChanged(window);
     NMLVKEYDOWN keyDown{};
     keyDown.hdr.code = LVN_KEYDOWN;
     keyDown.wVKey = key;
@@ -195,14 +236,7 @@ void chooseComboEntry(HWND comboBox, int index) {
 
 void selectListRow(HWND listView, int row) {
     Window* window = lookup(listView);
-    if (!window || !window->enabled || row < 0 ||
-        static_cast<std::size_t>(row) >= window->rows.size())
-        return;
-    for (std::size_t i = 0; i < window->rowInfo.size(); ++i) {
-        UINT& rowState = window->rowInfo[i].state;
-        rowState &= ~(LVIS_SELECTED | LVIS_FOCUSED);
-        if (i == static_cast<std::size_t>(row)) rowState |= LVIS_SELECTED | LVIS_FOCUSED;
-    }
+    if (window && window->enabled) selectOnly(window, row);
 }
 
 const IconImage* programIcon() {

@@ -96,6 +96,7 @@ LRESULT listViewProc(Window* window, UINT message, WPARAM wParam, LPARAM lParam)
         return TRUE;
     case LVM_DELETEALLITEMS:
         if (window->labelEditor) endEdit(window, false);
+        ++window->listing;
         window->rows.clear();
         window->rowInfo.clear();
         notifyChanged(window);

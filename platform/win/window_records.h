@@ -60,6 +60,10 @@ struct Window {
     HIMAGELIST imageList = nullptr;
     std::vector<std::u16string> columns;
     std::vector<int> columnWidths;
+    // Each replacement of all rows starts a new listing; a double tap acts
+    // only in the listing its first tap was in.
+    unsigned listing = 0;
+    unsigned tappedListing = 0;
     Window* labelEditor = nullptr;  // the edit control over the row being renamed
     int editedRow = -1;
     // Dialogs: the procedure's own data (DWLP_USER).

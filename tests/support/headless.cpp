@@ -18,8 +18,8 @@ public:
         step();
     }
     int messageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
-                   UINT style) override {
-        shown.push_back({caption, text, style, owner});
+                   UINT style, const window_system::MessageBoxLayout& layout) override {
+        shown.push_back({caption, text, style, owner, layout});
         if (answers.empty()) return IDOK;
         int answer = answers.front();
         answers.pop_front();
@@ -127,6 +127,8 @@ bool tapRow(int listId, const std::u16string& label) {
 bool doubleTapRow(int listId, const std::u16string& label) {
     int row = rowWithLabel(listId, label);
     if (row < 0) return false;
+    // Both taps land on the same place of the list.
+    window_system::tapListRow(control(listId), row);
     window_system::doubleTapListRow(control(listId), row);
     return true;
 }

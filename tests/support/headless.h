@@ -18,6 +18,7 @@ struct ShownMessage {
     std::u16string text;
     UINT style;
     HWND owner;
+    window_system::MessageBoxLayout layout;
 };
 
 // Makes the headless backend the one in use, with no steps, no answers and
@@ -51,6 +52,7 @@ void pressEscape();
 // List views and combo boxes: tap or double-tap the row with this label
 // (false when there is none), press a key in the list, pick a drop-down entry.
 bool tapRow(int listId, const std::u16string& label);
+// Both taps of a double tap on the row that has the label when it begins.
 bool doubleTapRow(int listId, const std::u16string& label);
 // Moves the selection and focus to the row, as the arrow keys do (no notification).
 bool selectRow(int listId, const std::u16string& label);
