@@ -27,7 +27,7 @@ public:
     }
     SIZE textExtent(const WCHAR* text, int length) override { return {6 * length, kTextHeight}; }
     void progress(const std::u16string& outputPath, unsigned filesSoFar, int percent) override {
-        progressSteps.push_back({outputPath, filesSoFar, percent});
+        progressSteps.push_back({outputPath, filesSoFar, percent, std::chrono::steady_clock::now()});
     }
 
     std::deque<std::function<void()>> steps;

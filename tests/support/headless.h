@@ -5,6 +5,7 @@
 // been handled by then.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@ struct ProgressStep {
     std::u16string outputPath;
     unsigned filesSoFar;
     int percent;
+    std::chrono::steady_clock::time_point at;
 };
 const std::vector<ProgressStep>& progressSeen();
 
