@@ -321,7 +321,8 @@ public:
             }
         }
         const RECT& textArea = layout.textArea;
-        auto* textBox = new Fl_Box(textArea.left, textArea.top, textArea.right - textArea.left,
+        // FLTK insets a left-aligned label by 3 pixels on either side.
+        auto* textBox = new Fl_Box(textArea.left - 3, textArea.top, textArea.right - textArea.left + 6,
                                    textArea.bottom - textArea.top);
         textBox->copy_label(body.c_str());
         textBox->labelsize(kFontSize);
@@ -332,12 +333,12 @@ public:
         const int middle = (buttons.left + buttons.right) / 2;
         if (style & MB_YESNO) {
             result.onEscape = IDNO;
-            addButton(result, "Yes", IDYES, middle - buttonWidth - 4, buttons.top, buttonWidth,
+            addButton("Yes", IDYES, middle - buttonWidth - 4, buttons.top, buttonWidth,
                       buttonHeight, true);
-            addButton(result, "No", IDNO, middle + 4, buttons.top, buttonWidth, buttonHeight,
+            addButton("No", IDNO, middle + 4, buttons.top, buttonWidth, buttonHeight,
                       false);
         } else {
-            addButton(result, "OK", IDOK, middle - buttonWidth / 2, buttons.top, buttonWidth,
+            addButton("OK", IDOK, middle - buttonWidth / 2, buttons.top, buttonWidth,
                       buttonHeight, true);
         }
         window.end();
@@ -433,22 +434,22 @@ private:
         int onEscape;
         int answer = 0;
     };
+    // The button's data is its answer; the box's is the result.
     static void messageBoxButton(Fl_Widget* widget, void* data) {
-        auto* result = static_cast<MessageBoxResult*>(data);
-        result->answer = static_cast<int>(widget->argument());
+        auto* result = static_cast<MessageBoxResult*>(widget->window()->user_data());
+        result->answer = static_cast<int>(reinterpret_cast<std::intptr_t>(data));
         widget->window()->hide();
     }
     static void messageBoxClosed(Fl_Widget* widget, void* data) {
         static_cast<MessageBoxResult*>(data)->answer = static_cast<MessageBoxResult*>(data)->onEscape;
         widget->hide();
     }
-    static void addButton(MessageBoxResult& result, const char* label, int answer, int x, int y,
-                          int w, int h, bool isDefault) {
+    static void addButton(const char* label, int answer, int x, int y, int w, int h,
+                          bool isDefault) {
         Fl_Button* button = isDefault ? new Fl_Return_Button(x, y, w, h, label)
                                       : new Fl_Button(x, y, w, h, label);
         button->labelsize(kFontSize);
-        button->callback(messageBoxButton, &result);
-        button->argument(answer);
+        button->callback(messageBoxButton, reinterpret_cast<void*>(static_cast<std::intptr_t>(answer)));
         if (!isDefault) button->shortcut(FL_Escape);
     }
 
