@@ -1,4 +1,4 @@
-#include "platform/win/headless.h"
+#include "tests/support/headless.h"
 
 #include <deque>
 
@@ -18,22 +18,22 @@ public:
         step();
     }
     int messageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
-                   UINT style) override {
-        shown.push_back({caption, text, style, owner});
+                   UINT style, const window_system::MessageBoxLayout& layout) override {
+        shown.push_back({caption, text, style, owner, layout});
         if (answers.empty()) return IDOK;
         int answer = answers.front();
         answers.pop_front();
         return answer;
     }
     SIZE textExtent(const WCHAR* text, int length) override { return {6 * length, kTextHeight}; }
-    void progress(const std::u16string& outputPath, unsigned filesSoFar) override {
-        progressPaths.push_back(outputPath);
+    void progress(const std::u16string& outputPath, unsigned filesSoFar, int percent) override {
+        progressSteps.push_back({outputPath, filesSoFar, percent, std::chrono::steady_clock::now()});
     }
 
     std::deque<std::function<void()>> steps;
     std::deque<int> answers;
     std::vector<ShownMessage> shown;
-    std::vector<std::u16string> progressPaths;
+    std::vector<ProgressStep> progressSteps;
     bool outOfSteps = false;
 };
 
@@ -53,7 +53,7 @@ void install() {
     backend.steps.clear();
     backend.answers.clear();
     backend.shown.clear();
-    backend.progressPaths.clear();
+    backend.progressSteps.clear();
     backend.outOfSteps = false;
     window_system::setPlatformType(u"PocketPC");
     window_system::setScreenSize(240, 320);
@@ -69,7 +69,7 @@ void whenIdle(std::function<void()> step) { instance().steps.push_back(std::move
 bool ranOutOfSteps() { return instance().outOfSteps; }
 void answerNextMessageBox(int answer) { instance().answers.push_back(answer); }
 const std::vector<ShownMessage>& messagesShown() { return instance().shown; }
-const std::vector<std::u16string>& progressSeen() { return instance().progressPaths; }
+const std::vector<ProgressStep>& progressSeen() { return instance().progressSteps; }
 
 HWND dialog() { return window_system::activeDialog(); }
 
@@ -127,6 +127,8 @@ bool tapRow(int listId, const std::u16string& label) {
 bool doubleTapRow(int listId, const std::u16string& label) {
     int row = rowWithLabel(listId, label);
     if (row < 0) return false;
+    // Both taps land on the same place of the list.
+    window_system::tapListRow(control(listId), row);
     window_system::doubleTapListRow(control(listId), row);
     return true;
 }

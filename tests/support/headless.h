@@ -5,6 +5,7 @@
 // been handled by then.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ struct ShownMessage {
     std::u16string text;
     UINT style;
     HWND owner;
+    window_system::MessageBoxLayout layout;
 };
 
 // Makes the headless backend the one in use, with no steps, no answers and
@@ -33,8 +35,14 @@ bool ranOutOfSteps();
 // The answer to the next message box (IDOK when none is queued).
 void answerNextMessageBox(int answer);
 const std::vector<ShownMessage>& messagesShown();
-// Output files reported by the progress hook while requests ran.
-const std::vector<std::u16string>& progressSeen();
+// What the window showed of running requests, in order.
+struct ProgressStep {
+    std::u16string outputPath;
+    unsigned filesSoFar;
+    int percent;
+    std::chrono::steady_clock::time_point at;
+};
+const std::vector<ProgressStep>& progressSeen();
 
 // Actions on the innermost running dialog. Each returns false when the
 // control or command is not there for a person to use (missing, hidden).
@@ -46,6 +54,7 @@ void pressEscape();
 // List views and combo boxes: tap or double-tap the row with this label
 // (false when there is none), press a key in the list, pick a drop-down entry.
 bool tapRow(int listId, const std::u16string& label);
+// Both taps of a double tap on the row that has the label when it begins.
 bool doubleTapRow(int listId, const std::u16string& label);
 // Moves the selection and focus to the row, as the arrow keys do (no notification).
 bool selectRow(int listId, const std::u16string& label);
