@@ -4,10 +4,10 @@
 
 #include "core/member_path.h"
 #include "core/narrow_text.h"
+#include "core/progress.h"
 #include "platform/file_times.h"
 #include "platform/files.h"
 #include "platform/text_conversion.h"
-#include "platform/win/progress_hook.h"
 
 namespace {
 
@@ -130,6 +130,7 @@ bool MemberOutput::flush() {
     if (!failed_ && !writeMemberFile(descriptor_, at, buffer_.data(), buffered_)) failed_ = true;
     buffered_ = 0;
     writtenEnd_ = position_;
+    reportOutputWritten();
     return !failed_;
 }
 
@@ -142,6 +143,7 @@ bool MemberOutput::write(const void* data, std::size_t count) {
             if (!writeMemberFile(descriptor_, position_, in, count)) return !(failed_ = true);
             position_ += count;
             writtenEnd_ = position_;
+            reportOutputWritten();
             return true;
         }
     }

@@ -74,6 +74,8 @@ void endArchiveProgress(bool completed) {
     if (completed) report(100);
 }
 
+void reportOutputWritten() { measure(nullptr); }
+
 std::FILE* watchOutputStream(std::FILE* stream) {
     if (!progress.running || !progress.listener) return stream;
     return watchStreamWrites(stream, measure, nullptr);

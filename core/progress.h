@@ -29,6 +29,10 @@ void reportOutputCreated(LPCWSTR path);
 void beginArchiveProgress(const char* archivePath);
 void endArchiveProgress(bool completed);
 
+// Bytes went to an output of the running request: with a listener
+// installed, the archive is measured (at most every 50 ms) and reported.
+void reportOutputWritten();
+
 // An output stream of the running request: with a listener installed, every
 // write to it measures the archive (at most every 50 ms) and reports.
 std::FILE* watchOutputStream(std::FILE* stream);

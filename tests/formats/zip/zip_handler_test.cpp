@@ -17,7 +17,7 @@
 #include "formats/zip/zip_reader.h"
 #include "platform/files.h"
 #include "platform/text_conversion.h"
-#include "platform/win/headless.h"
+#include "tests/support/headless.h"
 #include "platform/win/window_system.h"
 #include "tests/test_support.h"
 
