@@ -4,21 +4,14 @@
 #include <cstring>
 #include <vector>
 
+#include "formats/zip/zip_little_endian.h"
+
 namespace {
 
 constexpr std::size_t kEndRecordSize = 22;
 constexpr std::size_t kLocatorSize = 20;
 constexpr std::size_t kZip64RecordSize = 56;
 constexpr std::size_t kLongestComment = 65535;
-
-std::uint32_t read16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
-
-std::uint32_t read32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::uint64_t read64(const std::uint8_t* p) { return read32(p) | (static_cast<std::uint64_t>(read32(p + 4)) << 32); }
 
 bool signatureAt(const std::uint8_t* p, std::uint8_t third, std::uint8_t fourth) {
     return p[0] == 'P' && p[1] == 'K' && p[2] == third && p[3] == fourth;
@@ -42,19 +35,19 @@ void mendZip64EndRecords(ZipByteSource* source) {
     } while (end > kLocatorSize && !signatureAt(&tail[end], 5, 6));
     if (end <= kLocatorSize || !signatureAt(&tail[end], 5, 6)) return;
     const std::uint8_t* record = &tail[end];
-    const bool atMaximum = read16(record + 4) == 0xFFFF || read16(record + 6) == 0xFFFF ||
-                           read16(record + 8) == 0xFFFF || read16(record + 10) == 0xFFFF ||
-                           read32(record + 12) == 0xFFFFFFFFu || read32(record + 16) == 0xFFFFFFFFu;
+    const bool atMaximum = zipRead16(record + 4) == 0xFFFF || zipRead16(record + 6) == 0xFFFF ||
+                           zipRead16(record + 8) == 0xFFFF || zipRead16(record + 10) == 0xFFFF ||
+                           zipRead32(record + 12) == 0xFFFFFFFFu || zipRead32(record + 16) == 0xFFFFFFFFu;
     const std::size_t locatorAt = end - kLocatorSize;
     const std::uint8_t* locator = &tail[locatorAt];
-    if (!atMaximum || !signatureAt(locator, 6, 7) || read32(locator + 4) != 0 || read32(locator + 16) == 1) return;
+    if (!atMaximum || !signatureAt(locator, 6, 7) || zipRead32(locator + 4) != 0 || zipRead32(locator + 16) == 1) return;
 
-    const std::uint64_t zip64At = read64(locator + 8);
+    const std::uint64_t zip64At = zipRead64(locator + 8);
     if (zip64At > tailStart + locatorAt || tailStart + locatorAt - zip64At < kZip64RecordSize) return;
     std::uint8_t zip64[kZip64RecordSize];
     if (!readZipBytesAt(source, zip64At, zip64, sizeof zip64)) return;
-    if (!signatureAt(zip64, 6, 6) || read32(zip64 + 16) != 0 || read32(zip64 + 20) != 0 ||
-        read64(zip64 + 24) != read64(zip64 + 32)) {
+    if (!signatureAt(zip64, 6, 6) || zipRead32(zip64 + 16) != 0 || zipRead32(zip64 + 20) != 0 ||
+        zipRead64(zip64 + 24) != zipRead64(zip64 + 32)) {
         return;
     }
     const std::uint8_t oneDisk[4] = {1, 0, 0, 0};

@@ -3,19 +3,11 @@
 #include <algorithm>
 
 #include "formats/zip/zip_crc32.h"
+#include "formats/zip/zip_little_endian.h"
 
 namespace {
 
 constexpr std::uint64_t kUnixEpochAsFileTime = 0x019DB1DED53E8000ull;
-
-std::uint32_t read16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
-
-std::uint32_t read32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::uint64_t read64(const std::uint8_t* p) { return read32(p) | (static_cast<std::uint64_t>(read32(p + 4)) << 32); }
 
 FILETIME fileTimeFromUnixSeconds(std::int32_t seconds) {
     const auto units = static_cast<std::uint64_t>(static_cast<std::int64_t>(seconds) * 10000000 +
@@ -29,8 +21,8 @@ bool findBlock(const std::uint8_t* field, std::size_t length, std::uint32_t id, 
                std::size_t& dataEnd) {
     std::size_t at = 0;
     while (at + 4 <= length) {
-        const std::size_t dataSize = read16(field + at + 2);
-        if (read16(field + at) == id) {
+        const std::size_t dataSize = zipRead16(field + at + 2);
+        if (zipRead16(field + at) == id) {
             data = at + 4;
             dataEnd = std::min(length, data + dataSize);
             return true;
@@ -52,7 +44,7 @@ void applyExtendedTimestamp(const std::uint8_t* field, std::size_t length, FILET
     for (int bit = 0; bit < 3; ++bit) {
         if (!(flags & (1u << bit))) continue;
         if (p + 4 > end) return;
-        *targets[bit] = fileTimeFromUnixSeconds(static_cast<std::int32_t>(read32(field + p)));
+        *targets[bit] = fileTimeFromUnixSeconds(static_cast<std::int32_t>(zipRead32(field + p)));
         p += 4;
     }
 }
@@ -65,10 +57,10 @@ void applyZip64Sizes(const std::uint8_t* field, std::size_t length, std::uint64_
     std::size_t end = 0;
     if ((!wantUncompressed && !wantCompressed) || !findBlock(field, length, 0x0001, p, end)) return;
     if (wantUncompressed && p + 8 <= end) {
-        uncompressedSize = read64(field + p);
+        uncompressedSize = zipRead64(field + p);
         p += 8;
     }
-    if (wantCompressed && p + 8 <= end) compressedSize = read64(field + p);
+    if (wantCompressed && p + 8 <= end) compressedSize = zipRead64(field + p);
 }
 
 bool unicodePathName(const std::uint8_t* field, std::size_t length, const char* storedName,
@@ -76,12 +68,12 @@ bool unicodePathName(const std::uint8_t* field, std::size_t length, const char* 
     std::size_t p = 0;
     std::size_t end = 0;
     // A block cut short by the end of the field would give a cut name.
-    if (!findBlock(field, length, 0x7075, p, end) || end - p != read16(field + p - 2) || end - p <= 5 ||
+    if (!findBlock(field, length, 0x7075, p, end) || end - p != zipRead16(field + p - 2) || end - p <= 5 ||
         field[p] != 1) {
         return false;
     }
     const std::uint32_t actual = zipCrc32(0, reinterpret_cast<const std::uint8_t*>(storedName), storedLength);
-    if (read32(field + p + 1) != actual) return false;
+    if (zipRead32(field + p + 1) != actual) return false;
     utf8Name.assign(reinterpret_cast<const char*>(field + p + 5), end - p - 5);
     return true;
 }

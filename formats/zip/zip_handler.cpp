@@ -6,6 +6,7 @@
 #include "core/app_state.h"
 #include "core/extraction_driver.h"
 #include "core/narrow_text.h"
+#include "formats/zip/zip_little_endian.h"
 #include "formats/zip/zip_reader.h"
 
 namespace {
@@ -18,8 +19,6 @@ constexpr unsigned kHighestProbedMethod = 12;
 // The handler's results, as the driver reads them.
 constexpr int kExtracted = 1;
 constexpr int kFailed = 0;
-
-unsigned read16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
 
 }  // namespace
 
@@ -39,7 +38,7 @@ bool ZipHandler::probe(const char* path, std::int32_t fileSize) {
         if (found == nullptr) return false;
         i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - head);
         if (head[i + 1] == 'K' && head[i + 2] == 0x03 && head[i + 3] == 0x04 &&
-            read16(head + i + 8) <= kHighestProbedMethod && read16(head + i + 26) != 0) {
+            zipRead16(head + i + 8) <= kHighestProbedMethod && zipRead16(head + i + 26) != 0) {
             return true;
         }
         ++i;
