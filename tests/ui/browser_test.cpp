@@ -68,11 +68,6 @@ protected:
 
     static void step(std::function<void()> action) { headless::whenIdle(std::move(action)); }
     static Labels labels() { return headless::labelsOf(IDC_BROWSER_LIST); }
-    static std::vector<std::u16string> row(const std::u16string& label) {
-        for (const auto& r : headless::rowsOf(IDC_BROWSER_LIST))
-            if (!r.empty() && r[0] == label) return r;
-        return {};
-    }
     static bool open() { return headless::dialog() != nullptr; }
     static void enter(const char16_t* name) {
         step([name] { headless::doubleTapRow(IDC_BROWSER_LIST, name); });
