@@ -1,6 +1,5 @@
 #include "tests/test_support.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -10,11 +9,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 
 #include "core/app_state.h"
+#include "core/format_handler.h"
 #include "core/narrow_text.h"
 #include "core/request_outcome.h"
 #include "formats/handler_registry.h"
@@ -34,39 +35,14 @@ void startProgramOnce() {
     appState.handlerListHead = buildHandlerList();
 }
 
-void removeTree(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        chmod(path.c_str(), 0700);
-        if (DIR* dir = opendir(path.c_str())) {
-            while (dirent* entry = readdir(dir)) {
-                if (!std::strcmp(entry->d_name, ".") || !std::strcmp(entry->d_name, "..")) continue;
-                removeTree(path + "/" + entry->d_name);
-            }
-            closedir(dir);
-        }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
+// Read-only folders are opened up first, so that everything a test made goes.
+void removeTree(const std::filesystem::path& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(path, error))) {
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, error);
+        for (const auto& entry : std::filesystem::directory_iterator(path, error)) removeTree(entry.path());
     }
-}
-
-void collectFiles(const std::string& base, const std::string& relative,
-                  std::vector<std::string>& out) {
-    std::string dirPath = relative.empty() ? base : base + "/" + relative;
-    DIR* dir = opendir(dirPath.c_str());
-    if (!dir) return;
-    while (dirent* entry = readdir(dir)) {
-        if (!std::strcmp(entry->d_name, ".") || !std::strcmp(entry->d_name, "..")) continue;
-        std::string rel = relative.empty() ? entry->d_name : relative + "/" + entry->d_name;
-        if (isDirectory(base + "/" + rel)) {
-            collectFiles(base, rel, out);
-        } else {
-            out.push_back(rel);
-        }
-    }
-    closedir(dir);
+    std::filesystem::remove(path, error);
 }
 
 std::string readAll(int fd) {
@@ -112,6 +88,26 @@ std::string DeviceSandbox::host(const std::string& devicePath) const {
     return root_ + path;
 }
 
+std::string DeviceSandbox::place(const std::string& name, const std::string& content) {
+    makeDirectories(host("\\in"));
+    writeFile(host("\\in\\" + name), content);
+    return "\\in\\" + name;
+}
+
+int DeviceSandbox::extract(FormatHandler& handler, const std::string& devicePath, const std::string& dest) {
+    makeDirectories(host(dest));
+    const std::string content = readFile(host(devicePath));
+    std::memcpy(appState.sniffBuffer, content.data(), std::min(content.size(), kSniffBufferSize));
+    if (!content.empty()) (void)handler.probe(devicePath.c_str(), static_cast<std::int32_t>(content.size()));
+    return handler.extract(devicePath.c_str(), dest.c_str());
+}
+
+std::vector<std::string> DeviceSandbox::outputs(const std::string& dest) const { return listFiles(host(dest)); }
+
+std::string DeviceSandbox::output(const std::string& name, const std::string& dest) const {
+    return readFile(host(dest + "\\" + name));
+}
+
 std::string readFile(const std::string& hostPath) {
     std::ifstream in(hostPath, std::ios::binary);
     std::ostringstream buffer;
@@ -129,32 +125,36 @@ bool fileExists(const std::string& hostPath) {
     return lstat(hostPath.c_str(), &st) == 0;
 }
 
-bool isDirectory(const std::string& hostPath) {
-    struct stat st;
-    return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool isDirectory(const std::string& hostPath) { return std::filesystem::is_directory(hostPath); }
 
 void makeDirectories(const std::string& hostPath) {
-    std::string partial;
-    std::stringstream parts(hostPath);
-    std::string part;
-    if (!hostPath.empty() && hostPath[0] == '/') partial = "";
-    while (std::getline(parts, part, '/')) {
-        if (part.empty()) continue;
-        partial += "/" + part;
-        mkdir(partial.c_str(), 0755);
-    }
+    std::error_code error;
+    std::filesystem::create_directories(hostPath, error);
 }
 
 std::vector<std::string> listFiles(const std::string& dir) {
     std::vector<std::string> files;
-    collectFiles(dir, "", files);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             dir, std::filesystem::directory_options::follow_directory_symlink, error)) {
+        if (!entry.is_directory()) files.push_back(std::filesystem::relative(entry.path(), dir).string());
+    }
     std::sort(files.begin(), files.end());
     return files;
 }
 
 std::string fixturePath(const std::string& name) {
     return std::string(TOVRIN_FIXTURES_DIR) + "/" + name;
+}
+
+std::string fixture(const std::string& name) { return readFile(fixturePath(name)); }
+
+FormatHandler& handlerNamed(const std::string& name) {
+    startProgramOnce();
+    for (FormatHandler* handler = appState.handlerListHead; handler; handler = handler->next) {
+        if (name == handler->name) return *handler;
+    }
+    std::abort();  // a test names a handler the list does not have
 }
 
 ::testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {

@@ -1,5 +1,6 @@
-// Shared helpers for the test suites: a private device file system per test,
-// host file helpers and a runner for the real program.
+// Shared helpers for the test suites: a private device file system per test
+// with a way to run a handler in it, host file helpers and a runner for the
+// real program.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+class FormatHandler;
 
 namespace testing_support {
 
@@ -21,6 +24,16 @@ protected:
     // Host path of a device path below the root ("\\out\\a" -> root/out/a).
     std::string host(const std::string& devicePath) const;
     const std::string& root() const { return root_; }
+
+    // Writes content to \\in\\<name>; returns that device path.
+    std::string place(const std::string& name, const std::string& content);
+    // Offers the file to handler as the driver does (its head in the
+    // SniffBuffer, then probe) and extracts it into dest, which is made
+    // first, whatever probe answered; returns extract's result.
+    int extract(FormatHandler& handler, const std::string& devicePath, const std::string& dest = "\\out");
+    // Every file below dest (relative, sorted) and the bytes of one of them.
+    std::vector<std::string> outputs(const std::string& dest = "\\out") const;
+    std::string output(const std::string& name, const std::string& dest = "\\out") const;
 
 private:
     std::string root_;
@@ -38,6 +51,10 @@ void makeDirectories(const std::string& hostPath);
 // Every regular file below dir, as paths relative to it, sorted.
 std::vector<std::string> listFiles(const std::string& dir);
 std::string fixturePath(const std::string& name);
+// The bytes of tests/fixtures/<name>.
+std::string fixture(const std::string& name);
+// The handler of the program's HandlerList that has this display name.
+FormatHandler& handlerNamed(const std::string& name);
 
 // Compares two byte strings and, when they differ, reports their sizes and
 // the first differing offset instead of dumping the bytes.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/win/backend.h"
 
 namespace {
@@ -84,18 +85,6 @@ Window* lookup(HWND handle) {
         if (window.get() == handle && !window->destroying) return window.get();
     }
     return nullptr;
-}
-
-bool equalsIgnoreCase(const std::u16string& a, const WCHAR* b) {
-    std::size_t length = wideLength(b);
-    if (a.size() != length) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        WCHAR x = a[i], y = b[i];
-        if (x >= u'a' && x <= u'z') x = static_cast<WCHAR>(x - 32);
-        if (y >= u'a' && y <= u'z') y = static_cast<WCHAR>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
 }
 
 void notifyChanged(Window* window) {

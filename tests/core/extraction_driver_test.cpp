@@ -26,6 +26,7 @@ using testing_support::writeFile;
 namespace {
 
 std::vector<std::string> calls;
+using Calls = std::vector<std::string>;
 
 class RecordingHandler : public FormatHandler {
 public:
@@ -108,63 +109,55 @@ private:
     FormatHandler* savedHead_ = nullptr;
 };
 
-using Calls = std::vector<std::string>;
+// Which handlers are asked what, in which order, for one file.
+struct Spec {
+    const char* name;
+    const char* extension;  // nullptr: claims none
+    bool recognises;
+};
+struct Detection {
+    const char* what;
+    std::vector<Spec> handlers;
+    std::string file;
+    const char* content;  // nullptr: no such file
+    Calls calls;
+    unsigned notFound, unsupported;
+};
+
+const Detection kDetections[] = {
+    {"missing file", {{"A", nullptr, true}}, "absent.gz", nullptr, {}, 1, 0},
+    {"empty file", {{"A", "gz", true}}, "empty.gz", "", {}, 0, 1},
+    {"no handler agrees", {{"A", "gz", false}}, "x.gz", "data", {"A.matches(gz)", "A.probe"}, 0, 1},
+    {"extension handler refuses: the others probe",
+     {{"Lzh", "lzh", false}, {"Zip", "zip", true}}, "x.lzh", "data",
+     {"Lzh.matches(lzh)", "Lzh.probe", "Zip.probe", "Zip.extract"}, 0, 0},
+    {"only the first claimant is asked by extension",
+     {{"TarGz", "gz", false}, {"Other", "gz", false}, {"Gzip", nullptr, true}}, "x.GZ", "data",
+     {"TarGz.matches(GZ)", "TarGz.probe", "Other.probe", "Gzip.probe", "Gzip.extract"}, 0, 0},
+    {"ties go to list order", {{"First", nullptr, true}, {"Second", "sec", true}}, "x.bin", "data",
+     {"First.matches(bin)", "Second.matches(bin)", "First.probe", "First.extract"}, 0, 0},
+    {"the extension decides a tie", {{"First", nullptr, true}, {"Second", "sec", true}}, "x.sec", "data",
+     {"First.matches(sec)", "Second.matches(sec)", "Second.probe", "Second.extract"}, 0, 0},
+    {"exe skips the extension pass", {{"Exe", "exe", false}, {"Sfx", nullptr, true}}, "setup.EXE", "data",
+     {"Exe.probe", "Sfx.probe", "Sfx.extract"}, 0, 0},
+    {"no extension skips it too", {{"Exe", "exe", false}, {"Sfx", nullptr, true}}, "noext", "data",
+     {"Exe.probe", "Sfx.probe", "Sfx.extract"}, 0, 0},
+    {"overlong archive path", {{"A", nullptr, true}}, std::string(300, 'a'), nullptr, {}, 1, 0},
+};
 
 }  // namespace
 
-TEST_F(Driver, MissingFileCountsOnlyNotFound) {
-    add(new RecordingHandler("A", nullptr, true));
-    run("\\in\\absent.gz");
-    expectCounters(1, 0, 0);
-    EXPECT_EQ(calls, Calls{});
-}
-
-TEST_F(Driver, EmptyFileIsUnsupportedAndCreatesNoFolder) {
-    add(new RecordingHandler("A", "gz", true));
-    writeCreateFolder(1);
-    run(archive("empty.gz", ""));
-    expectCounters(0, 1, 0);
-    EXPECT_EQ(calls, Calls{});
-    EXPECT_FALSE(fileExists(host("\\out\\empty")));
-}
-
-TEST_F(Driver, RejectedExtensionHandlerIsSkippedInTheContentPass) {
-    add(new RecordingHandler("Lzh", "lzh", false));
-    add(new RecordingHandler("Zip", "zip", true));
-    run(archive("x.lzh"));
-    expectCounters(0, 0, 0);
-    EXPECT_EQ(calls, (Calls{"Lzh.matches(lzh)", "Lzh.probe", "Zip.probe", "Zip.extract"}));
-}
-
-TEST_F(Driver, OnlyTheFirstClaimingHandlerIsTriedByExtension) {
-    add(new RecordingHandler("TarGz", "gz", false));
-    add(new RecordingHandler("Other", "gz", false));
-    add(new RecordingHandler("Gzip", nullptr, true));
-    run(archive("x.GZ"));
-    EXPECT_EQ(calls, (Calls{"TarGz.matches(GZ)", "TarGz.probe", "Other.probe", "Gzip.probe",
-                            "Gzip.extract"}));
-}
-
-TEST_F(Driver, TiesGoToListOrderUnlessTheExtensionChose) {
-    RecordingHandler* first = add(new RecordingHandler("First", nullptr, true));
-    RecordingHandler* second = add(new RecordingHandler("Second", "sec", true));
-    run(archive("x.bin"));
-    EXPECT_EQ(first->extractedInto, "\\out");
-    EXPECT_EQ(second->extractedInto, "");
-    calls.clear();
-    run(archive("x.sec"));
-    EXPECT_EQ(calls, (Calls{"First.matches(sec)", "Second.matches(sec)", "Second.probe",
-                            "Second.extract"}));
-}
-
-TEST_F(Driver, ExeAndNamesWithoutExtensionSkipTheExtensionPass) {
-    add(new RecordingHandler("Exe", "exe", false));
-    add(new RecordingHandler("Sfx", nullptr, true));
-    run(archive("setup.EXE"));
-    EXPECT_EQ(calls, (Calls{"Exe.probe", "Sfx.probe", "Sfx.extract"}));
-    calls.clear();
-    run(archive("noext"));
-    EXPECT_EQ(calls, (Calls{"Exe.probe", "Sfx.probe", "Sfx.extract"}));
+TEST_F(Driver, DetectsByExtensionThenContent) {
+    for (const Detection& d : kDetections) {
+        SCOPED_TRACE(d.what);
+        for (const Spec& h : d.handlers) add(new RecordingHandler(h.name, h.extension, h.recognises));
+        calls.clear();
+        run(d.content ? archive(d.file, d.content) : "\\in\\" + d.file);
+        EXPECT_EQ(calls, d.calls);
+        expectCounters(d.notFound, d.unsupported, 0);
+        delete appState.handlerListHead;
+        appState.handlerListHead = nullptr;
+    }
 }
 
 TEST_F(Driver, ProbesSeeTheHeadOfTheFileAndItsSize) {
@@ -172,12 +165,6 @@ TEST_F(Driver, ProbesSeeTheHeadOfTheFileAndItsSize) {
     run(archive("head.bin", std::string("\x1F\x8B\x08\x00rest", 8)));
     EXPECT_EQ(handler->sniffedHead, std::string("\x1F\x8B\x08\x00", 4));
     EXPECT_EQ(handler->sniffedSize, 8);
-}
-
-TEST_F(Driver, NoHandlerMeansUnsupported) {
-    add(new RecordingHandler("A", "gz", false));
-    run(archive("x.gz"));
-    expectCounters(0, 1, 0);
 }
 
 TEST_F(Driver, FailedExtractionCountsAndDoesNotOpenTheFolder) {
@@ -243,12 +230,6 @@ TEST_F(Driver, OverlongDestinationFailsTheRequest) {
     run(archive("name.bin"));
     expectCounters(0, 0, 1);
     EXPECT_EQ(handler->extractedInto, "");
-}
-
-TEST_F(Driver, OverlongArchivePathIsNotFound) {
-    add(new RecordingHandler("A", nullptr, true));
-    run("\\in\\" + std::string(300, 'a'));
-    expectCounters(1, 0, 0);
 }
 
 class FolderPaths : public testing_support::DeviceSandbox {};
