@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -86,7 +87,7 @@ private:
     MemberNames names_;
     std::string path_;
     std::unordered_set<std::string> foldersMade_;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;
     std::size_t buffered_ = 0;
     int descriptor_ = -1;
     bool replaced_ = false;

@@ -1,7 +1,5 @@
 #include "tests/test_support.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,8 +17,6 @@
 #include "core/narrow_text.h"
 #include "core/request_outcome.h"
 #include "formats/handler_registry.h"
-
-extern char** environ;
 
 namespace testing_support {
 namespace {
@@ -45,30 +41,17 @@ void removeTree(const std::filesystem::path& path) {
     std::filesystem::remove(path, error);
 }
 
-std::string readAll(int fd) {
-    std::string data;
-    char chunk[65536];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0) data.append(chunk, static_cast<size_t>(n));
-    return data;
-}
-
 }  // namespace
 
 void DeviceSandbox::SetUp() {
     startProgramOnce();
     char pattern[] = "/tmp/tovrin-test-XXXXXX";
-    char* made = mkdtemp(pattern);
-    ASSERT_NE(made, nullptr);
-    root_ = made;
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
     makeDirectories(root_ + "/config");
-    if (const char* r = std::getenv("TOVRIN_ROOT")) {
-        hadRoot_ = true;
-        savedRoot_ = r;
-    }
-    if (const char* c = std::getenv("XDG_CONFIG_HOME")) {
-        hadConfig_ = true;
-        savedConfig_ = c;
+    for (const char* name : {"TOVRIN_ROOT", "XDG_CONFIG_HOME"}) {
+        const char* value = std::getenv(name);
+        savedEnvironment_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
     }
     setenv("TOVRIN_ROOT", root_.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
@@ -76,8 +59,9 @@ void DeviceSandbox::SetUp() {
 }
 
 void DeviceSandbox::TearDown() {
-    if (hadRoot_) setenv("TOVRIN_ROOT", savedRoot_.c_str(), 1); else unsetenv("TOVRIN_ROOT");
-    if (hadConfig_) setenv("XDG_CONFIG_HOME", savedConfig_.c_str(), 1); else unsetenv("XDG_CONFIG_HOME");
+    for (const auto& [name, value] : savedEnvironment_) {
+        if (value) setenv(name.c_str(), value->c_str(), 1); else unsetenv(name.c_str());
+    }
     if (!root_.empty() && !std::getenv("TOVRIN_KEEP_TEST_ROOT")) removeTree(root_);
 }
 
@@ -192,45 +176,27 @@ std::string sampleData(std::size_t size, unsigned seed) {
 }
 
 ProgramRun runProgram(const std::vector<std::string>& args) {
+    auto quoted = [](const std::string& text) {
+        std::string out = "'";
+        for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out + "'";
+    };
+    std::string command = quoted(TOVRIN_PROGRAM_PATH);
+    for (const std::string& arg : args) command += " " + quoted(arg);
+    const std::string output = "/tmp/tovrin-run-" + std::to_string(getpid());
     ProgramRun run;
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return run;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-    std::vector<std::string> argvStrings{TOVRIN_PROGRAM_PATH};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : argvStrings) argv.push_back(&s[0]);
-    argv.push_back(nullptr);
-    pid_t pid;
-    int spawned = posix_spawn(&pid, TOVRIN_PROGRAM_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (spawned != 0) {
-        close(outPipe[0]);
-        close(errPipe[0]);
-        return run;
-    }
-    // Outputs are small; read stdout fully, then stderr.
-    run.out = readAll(outPipe[0]);
-    run.err = readAll(errPipe[0]);
-    close(outPipe[0]);
-    close(errPipe[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.exitStatus = runShell(command + " </dev/null >" + output + ".out 2>" + output + ".err");
+    run.out = readFile(output + ".out");
+    run.err = readFile(output + ".err");
+    std::remove((output + ".out").c_str());
+    std::remove((output + ".err").c_str());
     return run;
 }
 
 int runShell(const std::string& command) {
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int status = std::system(command.c_str());
+    if (status == -1) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool toolAvailable(const std::string& tool) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,10 +38,7 @@ protected:
 
 private:
     std::string root_;
-    std::string savedRoot_;
-    std::string savedConfig_;
-    bool hadRoot_ = false;
-    bool hadConfig_ = false;
+    std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
 };
 
 std::string readFile(const std::string& hostPath);
@@ -71,7 +69,8 @@ struct ProgramRun {
 // Runs the real program with argv[1..] = args, in the current environment
 // (so under the sandbox's device root and registry), with no standard input.
 ProgramRun runProgram(const std::vector<std::string>& args);
-// Runs a shell command (for peer tools); returns its exit status.
+// Runs a shell command (for peer tools); returns its exit status, 128 + the
+// signal for a command killed by one.
 int runShell(const std::string& command);
 bool toolAvailable(const std::string& tool);
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -167,124 +168,103 @@ TEST_F(Driver, ProbesSeeTheHeadOfTheFileAndItsSize) {
     EXPECT_EQ(handler->sniffedSize, 8);
 }
 
-TEST_F(Driver, FailedExtractionCountsAndDoesNotOpenTheFolder) {
-    testing_support::makeDirectories(host("\\windows"));
-    writeFile(host("\\windows\\fexplore.exe"), "#!/bin/sh\necho \"$1\" > \"$TOVRIN_ROOT/opened\"\n");
-    chmod(host("\\windows\\fexplore.exe").c_str(), 0755);
-    writeOpenFolder(1);
-    add(new RecordingHandler("A", nullptr, true, 0));
-    run(archive("x.bin"));
-    expectCounters(0, 0, 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_FALSE(fileExists(root() + "/opened"));
-}
+namespace {
 
-TEST_F(Driver, CreateFolderAppendsTheNameCutAtItsFirstDot) {
+// Where one request extracts to, from the stored settings and the name.
+struct Destination {
+    std::u16string extractPath;
+    bool createFolder;
+    std::string archive;  // narrow device name below \in
+    std::string hostArchive;
+    const char* extractedInto;  // nullptr: the request fails before extracting
+    std::string hostMember;     // where member.txt must then be
+};
+
+const Destination kDestinations[] = {
+    {u"\\My Documents", true, "report.tar.gz", "report.tar.gz", "\\My Documents\\report",
+     "My Documents/report/member.txt"},
+    {u"\\", true, "report.tar.gz", "report.tar.gz", "\\report", "report/member.txt"},
+    {u"\\out", true, ".profile", ".profile", "\\out\\", "out/member.txt"},
+    {u"\\out", false, "report.tar.gz", "report.tar.gz", "\\out", "out/member.txt"},
+    {u"\\deep\\er\\folder", false, "x.bin", "x.bin", "\\deep\\er\\folder", "deep/er/folder/member.txt"},
+    // Katakana SO (83 5C): the folder is not cut at its second byte.
+    {u"\\out", true, "\x83\x5C.gz", "\u30bd.gz", "\\out\\\x83\x5C", "out/\u30bd/member.txt"},
+    {u"\\" + std::u16string(258, u'\x30BD'), true, "name.bin", "name.bin", nullptr, ""},  // 516 bytes narrow
+};
+
+}  // namespace
+
+TEST_F(Driver, DestinationComesFromTheSettingsAndTheArchiveName) {
     RecordingHandler* handler = add(new RecordingHandler("A", nullptr, true));
+    for (const Destination& d : kDestinations) {
+        SCOPED_TRACE(d.hostMember);
+        writeExtractPath(d.extractPath.c_str());
+        writeCreateFolder(d.createFolder ? 1 : 0);
+        writeFile(root() + "/in/" + d.hostArchive, "data");
+        handler->extractedInto = "";
+        run("\\in\\" + d.archive);
+        expectCounters(0, 0, d.extractedInto ? 0 : 1);
+        EXPECT_EQ(handler->extractedInto, d.extractedInto ? d.extractedInto : "");
+        if (d.extractedInto) {
+            EXPECT_EQ(readFile(root() + "/" + d.hostMember), "member");
+        }
+    }
+}
+
+TEST_F(Driver, EmptyFileCreatesNoFolder) {
+    add(new RecordingHandler("A", "gz", true));
     writeCreateFolder(1);
-    writeExtractPath(u"\\My Documents");
-    run(archive("report.tar.gz"));
-    EXPECT_EQ(handler->extractedInto, "\\My Documents\\report");
-    EXPECT_EQ(readFile(host("\\My Documents\\report\\member.txt")), "member");
-
-    writeExtractPath(u"\\");
-    run(archive("report.tar.gz"));
-    EXPECT_EQ(handler->extractedInto, "\\report");
-    EXPECT_TRUE(isDirectory(host("\\report")));
-
-    writeExtractPath(u"\\out");
-    run(archive(".profile"));
-    EXPECT_EQ(handler->extractedInto, "\\out\\");
-
-    writeCreateFolder(0);
-    run(archive("report.tar.gz"));
-    EXPECT_EQ(handler->extractedInto, "\\out");
+    run(archive("empty.gz", ""));
+    EXPECT_FALSE(fileExists(host("\\out\\empty")));
 }
 
-TEST_F(Driver, CreateFolderKeepsShiftJisNamesWhole) {
-    // The archive's name is katakana SO (83 5C in Shift-JIS): the folder made
-    // for it must not be split at its second byte.
-    RecordingHandler* handler = add(new RecordingHandler("A", nullptr, true));
-    writeCreateFolder(1);
-    writeFile(host("\\in\\\u30bd.gz"), "data");
-    run("\\in\\\x83\x5C.gz");
-    expectCounters(0, 0, 0);
-    EXPECT_EQ(handler->extractedInto, "\\out\\\x83\x5C");
-    EXPECT_EQ(readFile(root() + "/out/\u30bd/member.txt"), "member");
-}
-
-TEST_F(Driver, DestinationIsCreatedWithItsParents) {
-    add(new RecordingHandler("A", nullptr, true));
-    writeExtractPath(u"\\deep\\er\\folder");
-    run(archive("x.bin"));
-    expectCounters(0, 0, 0);
-    EXPECT_EQ(readFile(host("\\deep\\er\\folder\\member.txt")), "member");
-}
-
-TEST_F(Driver, OverlongDestinationFailsTheRequest) {
-    RecordingHandler* handler = add(new RecordingHandler("A", nullptr, true));
-    writeCreateFolder(1);
-    std::u16string longPath = u"\\";
-    longPath += std::u16string(258, u'\x30BD');  // 516 bytes in Shift-JIS
-    writeExtractPath(longPath.c_str());
-    run(archive("name.bin"));
-    expectCounters(0, 0, 1);
-    EXPECT_EQ(handler->extractedInto, "");
-}
-
-class FolderPaths : public testing_support::DeviceSandbox {};
-
-TEST_F(FolderPaths, CreatesEveryLevelAndReportsAFileInTheWay) {
+TEST_F(Driver, FolderPathsAreMadeLevelByLevelAndAFileInTheWayIsReported) {
     EXPECT_EQ(createFolderPath("\\a\\b\\c"), 0u);
+    EXPECT_EQ(createFolderPath("\\a\\b\\c"), 0u);  // existing: fine
     EXPECT_TRUE(isDirectory(host("\\a\\b\\c")));
     EXPECT_EQ(pathKind("\\a\\b"), PathKind::Folder);
     EXPECT_EQ(pathKind("\\a\\missing"), PathKind::Missing);
     writeFile(host("\\a\\file"), "x");
     EXPECT_EQ(pathKind("\\a\\file"), PathKind::File);
     EXPECT_NE(createFolderPath("\\a\\file\\sub"), 0u);
-    EXPECT_EQ(createFolderPath("\\a\\b\\c"), 0u);  // existing: fine
 }
 
-namespace {
-
-class OpenFolder : public Driver {
-protected:
-    // Plants a file-manager script that records its argument.
-    void plant(const std::string& deviceName) {
-        testing_support::makeDirectories(host("\\windows"));
-        std::string script = host("\\windows\\" + deviceName);
-        writeFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > \"$TOVRIN_ROOT/opened.tmp\"\n"
-                          "mv \"$TOVRIN_ROOT/opened.tmp\" \"$TOVRIN_ROOT/opened-by-" +
-                              deviceName + "\"\n");
-        chmod(script.c_str(), 0755);
-    }
-    std::string waitForOpened(const std::string& deviceName) {
-        std::string marker = root() + "/opened-by-" + deviceName;
-        for (int i = 0; i < 200 && !fileExists(marker); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-        return fileExists(marker) ? readFile(marker) : "<not started>";
-    }
-};
-
-}  // namespace
-
-TEST_F(OpenFolder, StartsTheDeviceFileManagerOnTheDestination) {
-    plant("fexplore.exe");
-    plant("IA_File_Manager.exe");
-    add(new RecordingHandler("A", nullptr, true));
+// "Open folder": the device's file manager (a script here that records its
+// argument) is started on the destination after a success only.
+TEST_F(Driver, OpenFolderStartsTheFileManagerAfterASuccessOnly) {
+    struct Case {
+        std::vector<std::string> managers;
+        int result;
+        const char* opener;  // nullptr: none may start
+        const char* argument;
+    };
+    const Case cases[] = {
+        {{"fexplore.exe", "IA_File_Manager.exe"}, 1, "fexplore.exe", "\\out\\report"},
+        {{"IA_File_Manager.exe"}, 1, "IA_File_Manager.exe", "\\out\\report"},
+        {{"fexplore.exe"}, 0, nullptr, nullptr},
+    };
     writeOpenFolder(1);
     writeCreateFolder(1);
-    run(archive("report.tar.gz"));
-    expectCounters(0, 0, 0);
-    EXPECT_EQ(waitForOpened("fexplore.exe"), "\\out\\report");
-    EXPECT_FALSE(fileExists(root() + "/opened-by-IA_File_Manager.exe"));
-}
-
-TEST_F(OpenFolder, FallsBackToTheOtherFileManager) {
-    plant("IA_File_Manager.exe");
-    add(new RecordingHandler("A", nullptr, true));
-    writeOpenFolder(1);
-    run(archive("x.bin"));
-    EXPECT_EQ(waitForOpened("IA_File_Manager.exe"), "\\out");
+    for (const Case& c : cases) {
+        testing_support::makeDirectories(host("\\windows"));
+        for (const std::string& manager : c.managers) {
+            const std::string script = host("\\windows\\" + manager);
+            writeFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > \"$TOVRIN_ROOT/opened.tmp\"\n"
+                              "mv \"$TOVRIN_ROOT/opened.tmp\" \"$TOVRIN_ROOT/opened-by-" + manager + "\"\n");
+            chmod(script.c_str(), 0755);
+        }
+        add(new RecordingHandler("A", nullptr, true, c.result));
+        run(archive("report.tar.gz"));
+        expectCounters(0, 0, c.result ? 0 : 1);
+        const std::string marker = root() + "/opened-by-" + (c.opener ? c.opener : "fexplore.exe");
+        for (int i = 0; i < (c.opener ? 200 : 8) && !fileExists(marker); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        EXPECT_EQ(fileExists(marker) ? readFile(marker) : "<not started>", c.opener ? c.argument : "<not started>");
+        for (const char* leftover : {"/windows", "/opened-by-fexplore.exe", "/opened-by-IA_File_Manager.exe"}) {
+            std::filesystem::remove_all(root() + leftover);
+        }
+        delete appState.handlerListHead;
+        appState.handlerListHead = nullptr;
+    }
 }
