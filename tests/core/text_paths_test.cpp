@@ -1,4 +1,4 @@
-// Narrow text stepping, member paths, output names and line reading. Bytes
+// Narrow text stepping, member paths and line reading. Bytes
 // 83 5C are katakana SO in Shift-JIS: a character whose second byte is `\`.
 #include <gtest/gtest.h>
 
@@ -85,23 +85,6 @@ TEST(MemberPaths, LastComponentOnlyAndMadeSafe) {
         const bool joined = joinLastComponent(buffer, sizeof buffer, "\\out", c.in);
         EXPECT_EQ(joined ? std::string(buffer) : "<refused>", c.out ? c.out : "<refused>") << c.in;
     }
-}
-
-TEST(OutputNames, DerivedFromTheArchiveName) {
-    struct Case {
-        const char* path;
-        const char* suffix;
-        const char* name;
-    };
-    for (const Case& c : {Case{"\\dir\\x.tar.gz", nullptr, "x.tar"}, {"\\dir\\x.tar.gz", "ungzip", "x.tar.gz.ungzip"},
-                          {"\\dir\\README", nullptr, "README"}, {"/host/dir/data.Z", nullptr, "data"},
-                          {"d.x\\\x83\x5C" "a", nullptr, "\x83\x5C" "a"}}) {
-        char buffer[260];
-        EXPECT_STREQ(outputNameFor(buffer, sizeof buffer, c.path, c.suffix), c.name);
-    }
-    char small[8];
-    EXPECT_EQ(outputNameFor(small, sizeof small, "\\dir\\longname", "ungzip"), nullptr);
-    EXPECT_STREQ(small, "");
 }
 
 TEST_F(NarrowPaths, SanitizePathMakesFoldersAndSafeNamesThatReachTheDiskAsUtf8) {
