@@ -41,6 +41,12 @@ void removeTree(const std::filesystem::path& path) {
     std::filesystem::remove(path, error);
 }
 
+std::size_t openDescriptorCount() {
+    std::error_code error;
+    const std::filesystem::directory_iterator fds("/proc/self/fd", error);
+    return static_cast<std::size_t>(std::distance(fds, std::filesystem::directory_iterator()));
+}
+
 }  // namespace
 
 void DeviceSandbox::SetUp() {
@@ -83,7 +89,10 @@ int DeviceSandbox::extract(FormatHandler& handler, const std::string& devicePath
     const std::string content = readFile(host(devicePath));
     std::memcpy(appState.sniffBuffer, content.data(), std::min(content.size(), kSniffBufferSize));
     if (!content.empty()) (void)handler.probe(devicePath.c_str(), static_cast<std::int32_t>(content.size()));
-    return handler.extract(devicePath.c_str(), dest.c_str());
+    const std::size_t descriptors = openDescriptorCount();
+    const int result = handler.extract(devicePath.c_str(), dest.c_str());
+    EXPECT_EQ(openDescriptorCount(), descriptors) << handler.name << " left a file open";
+    return result;
 }
 
 std::vector<std::string> DeviceSandbox::outputs(const std::string& dest) const { return listFiles(host(dest)); }

@@ -30,7 +30,8 @@ protected:
     std::string place(const std::string& name, const std::string& content);
     // Offers the file to handler as the driver does (its head in the
     // SniffBuffer, then probe) and extracts it into dest, which is made
-    // first, whatever probe answered; returns extract's result.
+    // first, whatever probe answered; returns extract's result. Every file
+    // the handler opened must be closed again.
     int extract(FormatHandler& handler, const std::string& devicePath, const std::string& dest = "\\out");
     // Every file below dest (relative, sorted) and the bytes of one of them.
     std::vector<std::string> outputs(const std::string& dest = "\\out") const;

@@ -146,7 +146,8 @@ struct Assembly {
 // whole-file CRC, or could not be written.
 bool finishAssembly(Assembly* assembly) {
     if (assembly->output == nullptr) return true;
-    bool ok = assembly->ok && closeOutput(assembly->output);
+    // Closed whatever went wrong before: the file must not stay open.
+    bool ok = closeOutput(assembly->output) && assembly->ok;
     ok = ok && agrees(assembly->total, assembly->length) && agrees(assembly->wholeCrc, assembly->crc);
     assembly->output = nullptr;
     return ok;

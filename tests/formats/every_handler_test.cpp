@@ -189,8 +189,9 @@ INSTANTIATE_TEST_SUITE_P(Formats, EveryHandler, ::testing::ValuesIn(kFormats), f
 namespace {
 
 // Committed fixtures (see tests/fixtures/make-*-fixtures.sh) cut at several
-// points before their trailing zero bytes: each cut must fail, except in the
-// .Z format, which has no end marker, and whatever files a cut leaves are
+// points before their trailing zero bytes: each cut must fail (but a .Z or
+// Base64 stream has no end marker, and a yEnc file cut before its first
+// header holds nothing to decode), and whatever files a cut leaves are
 // members' exact bytes, but for the one member the cut went through.
 struct CutFixture {
     const char* handler;
@@ -202,6 +203,7 @@ const CutFixture kCutFixtures[] = {
     {"Lzh", "lzh/lh5-l1.lzh"},      {"Lzh", "lzh/lh0-l2.lzh"},          {"Arj", "arj/m0.arj"},
     {"Arj", "arj/m4.arj"},          {"CAB", "cab/stored.cab"},          {"CAB", "cab/mszip.cab"},
     {"Gzip", "stream/binary-9.gz"}, {"Bzip2", "stream/binary-9.bz2"},   {"Compress", "stream/width-16.Z", false},
+    {"yDecode", "text/uuenview-multi.ntx", false}, {"Base64 Decode", "text/mpack.mime", false}, {"UUDecode", "text/uuencode.uue"},
 };
 
 class CutFixtures : public testing_support::DeviceSandbox, public ::testing::WithParamInterface<CutFixture> {};
