@@ -29,15 +29,3 @@ const char* extensionOf(const char* path) {
     }
     return lastDot ? lastDot + 1 : p;
 }
-
-bool equalsIgnoreCase(const char* a, const char* b) {
-    auto fold = [](unsigned char c) -> unsigned char {
-        return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-    };
-    while (*a && *b) {
-        if (fold(static_cast<unsigned char>(*a)) != fold(static_cast<unsigned char>(*b))) return false;
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/ascii_case.h"
+
 class FormatHandler {
 public:
     explicit FormatHandler(const char* handlerName) : name(handlerName) {}
@@ -34,6 +36,3 @@ void appendHandler(FormatHandler* list, FormatHandler* handler);
 // empty string at the end of path. Double-byte characters are stepped over.
 const char* extensionOf(const char* path);
 
-// Same length and equal after folding ASCII 'A'-'Z' to 'a'-'z'; nothing else
-// is folded.
-bool equalsIgnoreCase(const char* a, const char* b);

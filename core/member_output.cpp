@@ -126,7 +126,8 @@ MemberStart MemberOutput::start(const std::u16string& name, const std::uint64_t*
     if (descriptor_ < 0) return MemberStart::Failed;
     // The one place that tells the progress display about a member.
     if (!size) reportOutputCreated(path_.c_str());
-    if (buffer_.empty()) buffer_.resize(kBufferSize);
+    // Not cleared: only bytes written into it are ever read back.
+    if (!buffer_) buffer_.reset(new char[kBufferSize]);
     buffered_ = 0;
     failed_ = false;
     position_ = writtenEnd_ = size ? *size : 0;
@@ -136,7 +137,7 @@ MemberStart MemberOutput::start(const std::u16string& name, const std::uint64_t*
 bool MemberOutput::flush() {
     if (buffered_ == 0) return !failed_;
     const std::uint64_t at = position_ - buffered_;
-    if (!failed_ && !writeMemberFile(descriptor_, at, buffer_.data(), buffered_)) failed_ = true;
+    if (!failed_ && !writeMemberFile(descriptor_, at, buffer_.get(), buffered_)) failed_ = true;
     buffered_ = 0;
     writtenEnd_ = position_;
     reportOutputWritten();
@@ -146,9 +147,9 @@ bool MemberOutput::flush() {
 bool MemberOutput::write(const void* data, std::size_t count) {
     if (descriptor_ < 0 || failed_) return false;
     const char* in = static_cast<const char*>(data);
-    if (buffered_ + count > buffer_.size()) {
+    if (buffered_ + count > kBufferSize) {
         if (!flush()) return false;
-        if (count >= buffer_.size()) {
+        if (count >= kBufferSize) {
             if (!writeMemberFile(descriptor_, position_, in, count)) return !(failed_ = true);
             position_ += count;
             writtenEnd_ = position_;
@@ -156,7 +157,7 @@ bool MemberOutput::write(const void* data, std::size_t count) {
             return true;
         }
     }
-    std::memcpy(buffer_.data() + buffered_, in, count);
+    std::memcpy(buffer_.get() + buffered_, in, count);
     buffered_ += count;
     position_ += count;
     return true;

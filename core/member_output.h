@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -89,7 +90,7 @@ private:
     MemberNames names_;
     std::u16string path_;  // of the open (or last) member
     std::unordered_set<std::u16string> foldersMade_;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;
     std::size_t buffered_ = 0;
     int descriptor_ = -1;
     bool replaced_ = false;

@@ -134,34 +134,6 @@ char* readLine(char* buffer, int size, std::FILE* file) {
     return std::feof(file) ? nullptr : buffer;
 }
 
-void setAttributes(const char* path, DWORD attributes) {
-    WCHAR widePath[MAX_PATH];
-    if (!toWide(path, widePath, MAX_PATH)) return;
-    SetFileAttributesW(widePath, attributes);
-}
-
-void setFileTime(const char* path, const FILETIME& fileTime) {
-    WCHAR widePath[MAX_PATH];
-    if (!toWide(path, widePath, MAX_PATH)) return;
-    // As if opened for writing: a read-only or missing file keeps its time.
-    setFileLastWriteTime(widePath, &fileTime);
-}
-
-void setFileTimeFromDos(const char* path, std::uint16_t dosDate, std::uint16_t dosTime) {
-    SYSTEMTIME calendar{};
-    calendar.wYear = static_cast<WORD>((dosDate >> 9) + 1980);
-    calendar.wMonth = static_cast<WORD>((dosDate >> 5) & 15);
-    calendar.wDay = static_cast<WORD>(dosDate & 31);
-    calendar.wHour = static_cast<WORD>(dosTime >> 11);
-    calendar.wMinute = static_cast<WORD>((dosTime >> 5) & 63);
-    calendar.wSecond = static_cast<WORD>((dosTime & 31) * 2);
-    FILETIME local;
-    FILETIME utc;
-    if (!SystemTimeToFileTime(&calendar, &local)) return;
-    if (!LocalFileTimeToFileTime(&local, &utc)) return;
-    setFileTime(path, utc);
-}
-
 FILETIME fileTimeFromUnix(std::int64_t unixTime) {
     std::int64_t seconds = unixTime + kEpochDifferenceSeconds;
     if (seconds < 0) seconds = 0;  // before 1601: the earliest file time
@@ -170,10 +142,4 @@ FILETIME fileTimeFromUnix(std::int64_t unixTime) {
     fileTime.dwLowDateTime = static_cast<DWORD>(units & 0xFFFFFFFFu);
     fileTime.dwHighDateTime = static_cast<DWORD>(units >> 32);
     return fileTime;
-}
-
-void setFileTimeFromUnix(const char* path, std::int64_t unixTime) {
-    // A Unix time is UTC already: no time-zone arithmetic, so the file gets
-    // exactly the stored second in every zone.
-    setFileTime(path, fileTimeFromUnix(unixTime));
 }

@@ -1,6 +1,6 @@
 // The layer between handlers (narrow paths, stdio streams) and the file
 // system: opening streams, creating folders, sanitising member paths,
-// deriving output names, reading text lines, restoring times and attributes.
+// deriving output names, reading text lines, Unix times as file times.
 #pragma once
 
 #include <cstddef>
@@ -39,17 +39,5 @@ char* outputNameFor(char* buffer, std::size_t capacity, const char* path, const 
 // is dropped). Returns buffer, or nullptr when the file's end was reached by
 // this read; the text read so far is in buffer either way.
 char* readLine(char* buffer, int size, std::FILE* file);
-
-// Attribute bits 0x01 read-only, 0x02 hidden, 0x04 system, 0x20 archive.
-// Failures are ignored.
-void setAttributes(const char* path, DWORD attributes);
-
-// Sets last-write time to fileTime (UTC); nothing happens when the file
-// cannot be opened for writing (read-only or missing).
-void setFileTime(const char* path, const FILETIME& fileTime);
-// A DOS date and time is local time; an invalid one sets nothing.
-void setFileTimeFromDos(const char* path, std::uint16_t dosDate, std::uint16_t dosTime);
-// Sets exactly the stored Unix time, whatever the time zone.
-void setFileTimeFromUnix(const char* path, std::int64_t unixTime);
 
 FILETIME fileTimeFromUnix(std::int64_t unixTime);

@@ -14,7 +14,8 @@ namespace fuzzing {
 // Device path of the folder every extraction writes into.
 constexpr const char* kOutFolder = "\\out";
 
-// Sets up the process once (idempotent): a temporary device root holding
+// Sets up the process once (idempotent): a temporary device root (in
+// /dev/shm where there is one, so files cost no disk work) holding
 // \in and \out, a private registry home, the lead table and the SniffBuffer.
 void initOnce();
 

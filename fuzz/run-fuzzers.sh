@@ -46,7 +46,8 @@ for target in "${targets[@]}"; do
     binary="$build/fuzz/fuzz_$target"
     seeds="$here/corpus/$target"
     [[ -x "$binary" ]] || { echo "run-fuzzers: no binary for $target" >&2; failed+=("$target"); continue; }
-    scratch="$(mktemp -d)"
+    # In memory where possible: libFuzzer writes every new input there.
+    scratch="$(mktemp -d -p /dev/shm 2> /dev/null || mktemp -d)"
     mkdir -p "$scratch/corpus" "$scratch/artifacts"
     [[ -d "$seeds" ]] && cp -r "$seeds"/. "$scratch/corpus/"
 

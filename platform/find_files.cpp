@@ -15,6 +15,7 @@
 #include "platform/handles.h"
 #include "platform/host_files.h"
 #include "platform/text_conversion.h"
+#include "platform/wildcard.h"
 
 namespace {
 
@@ -23,33 +24,6 @@ char16_t foldCase(char16_t c) {
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
     if (c >= 0xFF41 && c <= 0xFF5A) return static_cast<char16_t>(c - 0x20);
     return c;
-}
-
-// `*` matches any run of characters, `?` exactly one. Greedy with a single
-// backtrack point, so hostile patterns cost linear-times-stars, not
-// exponential time.
-bool wildcardMatch(const std::u16string& pattern, const std::u16string& name) {
-    std::size_t p = 0;
-    std::size_t n = 0;
-    std::size_t star = std::u16string::npos;
-    std::size_t resume = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == u'*') {
-            star = p++;
-            resume = n;
-        } else if (p < pattern.size() &&
-                   (pattern[p] == u'?' || foldCase(pattern[p]) == foldCase(name[n]))) {
-            ++p;
-            ++n;
-        } else if (star != std::u16string::npos) {
-            p = star + 1;
-            n = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == u'*') ++p;
-    return p == pattern.size();
 }
 
 std::string joinPath(const std::string& folder, const char* name) {
@@ -76,7 +50,7 @@ bool nextMatch(FindObject& find, WIN32_FIND_DATAW& data) {
         if (!std::strcmp(entry->d_name, ".") || !std::strcmp(entry->d_name, "..")) continue;
         if (!utf8ToUtf16(entry->d_name, name) || name.size() >= static_cast<std::size_t>(MAX_PATH))
             continue;
-        if (!wildcardMatch(find.pattern, name)) continue;
+        if (!wildcardMatch(find.pattern, name, true)) continue;
         std::string hostPath = joinPath(find.folder, entry->d_name);
         struct stat st;
         // A dangling link is still an entry; it shows as what it is.
@@ -99,6 +73,33 @@ bool nextMatch(FindObject& find, WIN32_FIND_DATAW& data) {
 }
 
 }  // namespace
+
+// Greedy with a single backtrack point, so hostile patterns cost
+// linear-times-stars, not exponential time.
+bool wildcardMatch(const std::u16string& pattern, const std::u16string& name, bool ignoreCase) {
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t star = std::u16string::npos;
+    std::size_t resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == u'*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == u'?' || pattern[p] == name[n] ||
+                    (ignoreCase && foldCase(pattern[p]) == foldCase(name[n])))) {
+            ++p;
+            ++n;
+        } else if (star != std::u16string::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*') ++p;
+    return p == pattern.size();
+}
 
 HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
     if (!data) {

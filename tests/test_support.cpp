@@ -1,8 +1,5 @@
 #include "tests/test_support.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,16 +7,16 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 
 #include "core/app_state.h"
+#include "core/format_handler.h"
 #include "core/narrow_text.h"
 #include "core/request_outcome.h"
 #include "formats/handler_registry.h"
-
-extern char** environ;
 
 namespace testing_support {
 namespace {
@@ -34,47 +31,20 @@ void startProgramOnce() {
     appState.handlerListHead = buildHandlerList();
 }
 
-void removeTree(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        chmod(path.c_str(), 0700);
-        if (DIR* dir = opendir(path.c_str())) {
-            while (dirent* entry = readdir(dir)) {
-                if (!std::strcmp(entry->d_name, ".") || !std::strcmp(entry->d_name, "..")) continue;
-                removeTree(path + "/" + entry->d_name);
-            }
-            closedir(dir);
-        }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
+// Read-only folders are opened up first, so that everything a test made goes.
+void removeTree(const std::filesystem::path& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(path, error))) {
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, error);
+        for (const auto& entry : std::filesystem::directory_iterator(path, error)) removeTree(entry.path());
     }
+    std::filesystem::remove(path, error);
 }
 
-void collectFiles(const std::string& base, const std::string& relative,
-                  std::vector<std::string>& out) {
-    std::string dirPath = relative.empty() ? base : base + "/" + relative;
-    DIR* dir = opendir(dirPath.c_str());
-    if (!dir) return;
-    while (dirent* entry = readdir(dir)) {
-        if (!std::strcmp(entry->d_name, ".") || !std::strcmp(entry->d_name, "..")) continue;
-        std::string rel = relative.empty() ? entry->d_name : relative + "/" + entry->d_name;
-        if (isDirectory(base + "/" + rel)) {
-            collectFiles(base, rel, out);
-        } else {
-            out.push_back(rel);
-        }
-    }
-    closedir(dir);
-}
-
-std::string readAll(int fd) {
-    std::string data;
-    char chunk[65536];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0) data.append(chunk, static_cast<size_t>(n));
-    return data;
+std::size_t openDescriptorCount() {
+    std::error_code error;
+    const std::filesystem::directory_iterator fds("/proc/self/fd", error);
+    return static_cast<std::size_t>(std::distance(fds, std::filesystem::directory_iterator()));
 }
 
 }  // namespace
@@ -82,17 +52,12 @@ std::string readAll(int fd) {
 void DeviceSandbox::SetUp() {
     startProgramOnce();
     char pattern[] = "/tmp/tovrin-test-XXXXXX";
-    char* made = mkdtemp(pattern);
-    ASSERT_NE(made, nullptr);
-    root_ = made;
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
     makeDirectories(root_ + "/config");
-    if (const char* r = std::getenv("TOVRIN_ROOT")) {
-        hadRoot_ = true;
-        savedRoot_ = r;
-    }
-    if (const char* c = std::getenv("XDG_CONFIG_HOME")) {
-        hadConfig_ = true;
-        savedConfig_ = c;
+    for (const char* name : {"TOVRIN_ROOT", "XDG_CONFIG_HOME"}) {
+        const char* value = std::getenv(name);
+        savedEnvironment_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
     }
     setenv("TOVRIN_ROOT", root_.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
@@ -100,8 +65,9 @@ void DeviceSandbox::SetUp() {
 }
 
 void DeviceSandbox::TearDown() {
-    if (hadRoot_) setenv("TOVRIN_ROOT", savedRoot_.c_str(), 1); else unsetenv("TOVRIN_ROOT");
-    if (hadConfig_) setenv("XDG_CONFIG_HOME", savedConfig_.c_str(), 1); else unsetenv("XDG_CONFIG_HOME");
+    for (const auto& [name, value] : savedEnvironment_) {
+        if (value) setenv(name.c_str(), value->c_str(), 1); else unsetenv(name.c_str());
+    }
     if (!root_.empty() && !std::getenv("TOVRIN_KEEP_TEST_ROOT")) removeTree(root_);
 }
 
@@ -110,6 +76,29 @@ std::string DeviceSandbox::host(const std::string& devicePath) const {
     std::replace(path.begin(), path.end(), '\\', '/');
     if (!path.empty() && path[0] != '/') path = "/" + path;
     return root_ + path;
+}
+
+std::string DeviceSandbox::place(const std::string& name, const std::string& content) {
+    makeDirectories(host("\\in"));
+    writeFile(host("\\in\\" + name), content);
+    return "\\in\\" + name;
+}
+
+int DeviceSandbox::extract(FormatHandler& handler, const std::string& devicePath, const std::string& dest) {
+    makeDirectories(host(dest));
+    const std::string content = readFile(host(devicePath));
+    std::memcpy(appState.sniffBuffer, content.data(), std::min(content.size(), kSniffBufferSize));
+    if (!content.empty()) (void)handler.probe(devicePath.c_str(), static_cast<std::int32_t>(content.size()));
+    const std::size_t descriptors = openDescriptorCount();
+    const int result = handler.extract(devicePath.c_str(), dest.c_str());
+    EXPECT_EQ(openDescriptorCount(), descriptors) << handler.name << " left a file open";
+    return result;
+}
+
+std::vector<std::string> DeviceSandbox::outputs(const std::string& dest) const { return listFiles(host(dest)); }
+
+std::string DeviceSandbox::output(const std::string& name, const std::string& dest) const {
+    return readFile(host(dest + "\\" + name));
 }
 
 std::string readFile(const std::string& hostPath) {
@@ -129,32 +118,36 @@ bool fileExists(const std::string& hostPath) {
     return lstat(hostPath.c_str(), &st) == 0;
 }
 
-bool isDirectory(const std::string& hostPath) {
-    struct stat st;
-    return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool isDirectory(const std::string& hostPath) { return std::filesystem::is_directory(hostPath); }
 
 void makeDirectories(const std::string& hostPath) {
-    std::string partial;
-    std::stringstream parts(hostPath);
-    std::string part;
-    if (!hostPath.empty() && hostPath[0] == '/') partial = "";
-    while (std::getline(parts, part, '/')) {
-        if (part.empty()) continue;
-        partial += "/" + part;
-        mkdir(partial.c_str(), 0755);
-    }
+    std::error_code error;
+    std::filesystem::create_directories(hostPath, error);
 }
 
 std::vector<std::string> listFiles(const std::string& dir) {
     std::vector<std::string> files;
-    collectFiles(dir, "", files);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             dir, std::filesystem::directory_options::follow_directory_symlink, error)) {
+        if (!entry.is_directory()) files.push_back(std::filesystem::relative(entry.path(), dir).string());
+    }
     std::sort(files.begin(), files.end());
     return files;
 }
 
 std::string fixturePath(const std::string& name) {
     return std::string(TOVRIN_FIXTURES_DIR) + "/" + name;
+}
+
+std::string fixture(const std::string& name) { return readFile(fixturePath(name)); }
+
+FormatHandler& handlerNamed(const std::string& name) {
+    startProgramOnce();
+    for (FormatHandler* handler = appState.handlerListHead; handler; handler = handler->next) {
+        if (name == handler->name) return *handler;
+    }
+    std::abort();  // a test names a handler the list does not have
 }
 
 ::testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
@@ -192,45 +185,27 @@ std::string sampleData(std::size_t size, unsigned seed) {
 }
 
 ProgramRun runProgram(const std::vector<std::string>& args) {
+    auto quoted = [](const std::string& text) {
+        std::string out = "'";
+        for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out + "'";
+    };
+    std::string command = quoted(TOVRIN_PROGRAM_PATH);
+    for (const std::string& arg : args) command += " " + quoted(arg);
+    const std::string output = "/tmp/tovrin-run-" + std::to_string(getpid());
     ProgramRun run;
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return run;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-    std::vector<std::string> argvStrings{TOVRIN_PROGRAM_PATH};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : argvStrings) argv.push_back(&s[0]);
-    argv.push_back(nullptr);
-    pid_t pid;
-    int spawned = posix_spawn(&pid, TOVRIN_PROGRAM_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (spawned != 0) {
-        close(outPipe[0]);
-        close(errPipe[0]);
-        return run;
-    }
-    // Outputs are small; read stdout fully, then stderr.
-    run.out = readAll(outPipe[0]);
-    run.err = readAll(errPipe[0]);
-    close(outPipe[0]);
-    close(errPipe[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.exitStatus = runShell(command + " </dev/null >" + output + ".out 2>" + output + ".err");
+    run.out = readFile(output + ".out");
+    run.err = readFile(output + ".err");
+    std::remove((output + ".out").c_str());
+    std::remove((output + ".err").c_str());
     return run;
 }
 
 int runShell(const std::string& command) {
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int status = std::system(command.c_str());
+    if (status == -1) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool toolAvailable(const std::string& tool) {

@@ -7,6 +7,7 @@
 #include "core/app_state.h"
 #include "platform/file_times.h"
 #include "platform/files.h"
+#include "platform/wildcard.h"
 #include "ui/resources.h"
 
 namespace {
@@ -582,33 +583,9 @@ BOOL browserDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) 
 }  // namespace
 
 bool browserPatternMatches(const WCHAR* pattern, const WCHAR* name) {
-    const WCHAR* p = pattern;
-    const WCHAR* s = name;
-    if (p[0] == u'*' && p[1] == u'.' && p[2] == u'*' && !p[3]) p = u"*";
-    while (*s && *p != u'*') {
-        if (*p != u'?' && *p != *s) return false;
-        ++p;
-        ++s;
-    }
-    const WCHAR* mark = nullptr;
-    const WCHAR* resume = nullptr;
-    while (*s) {
-        if (*p == u'*') {
-            if (!*++p) return true;
-            mark = p;
-            resume = s + 1;
-        } else if (*p == u'?' || *p == *s) {
-            ++p;
-            ++s;
-        } else {
-            // Only a star lets the name slide; before one there is no going back.
-            if (!mark) return false;
-            p = mark;
-            s = resume++;
-        }
-    }
-    while (*p == u'*') ++p;
-    return !*p;
+    // "*.*" names every file, dotted or not, as on the device.
+    const std::u16string wanted = std::u16string(pattern) == u"*.*" ? u"*" : pattern;
+    return wildcardMatch(wanted, name, false);
 }
 
 std::u16string browserSizeText(unsigned long long size) {

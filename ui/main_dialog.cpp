@@ -8,6 +8,7 @@
 #include "core/extraction_driver.h"
 #include "core/narrow_text.h"
 #include "core/request_outcome.h"
+#include "platform/ascii_case.h"
 #include "platform/process.h"
 #include "ui/association_dialog.h"
 #include "ui/browser.h"
@@ -26,20 +27,10 @@ bool checked(HWND dialog, int id) {
     return SendMessageW(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == 1;
 }
 
-bool equalsIgnoreCaseAscii(const WCHAR* a, const WCHAR* b) {
-    for (;; ++a, ++b) {
-        WCHAR x = *a, y = *b;
-        if (x >= u'A' && x <= u'Z') x = static_cast<WCHAR>(x + 32);
-        if (y >= u'A' && y <= u'Z') y = static_cast<WCHAR>(y + 32);
-        if (x != y) return false;
-        if (!x) return true;
-    }
-}
-
 bool isPocketPc() {
     WCHAR platform[64] = {};
     if (!SystemParametersInfoW(SPI_GETPLATFORMTYPE, sizeof platform, platform, 0)) return false;
-    return equalsIgnoreCaseAscii(platform, u"PocketPC");
+    return equalsIgnoreCase(platform, u"PocketPC");
 }
 
 // One column of rows filling the client area; on a Pocket PC the file and

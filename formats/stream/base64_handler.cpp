@@ -35,26 +35,6 @@ const DecodeTable kDecodeTable;
 
 enum class HeaderState { None, ContentType, ContentDisposition, TransferEncoding };
 
-unsigned char foldCase(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-bool startsWithIgnoreCase(const char* text, const char* prefix) {
-    for (; *prefix; ++text, ++prefix) {
-        if (foldCase(static_cast<unsigned char>(*text)) != foldCase(static_cast<unsigned char>(*prefix))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-const char* findIgnoreCase(const char* text, const char* word) {
-    for (; *text; ++text) {
-        if (startsWithIgnoreCase(text, word)) return text;
-    }
-    return nullptr;
-}
-
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
 // "Field-Name:" at the start of the line, as a header field begins. Base64

@@ -75,8 +75,11 @@ LzwDecoder* lzwDecoderCreate(int maxWidth, bool blockMode, LzwReadFunction read,
     d->pendingLength = 0;
     d->ended = false;
     d->failed = false;
-    std::memset(d->prefix, 0, sizeof d->prefix);
-    for (std::size_t i = 0; i < kLzwTableSize; ++i) {
+    // Only the byte entries need values: every other entry is defined before
+    // a code may name it (a code above the next free one is refused), so the
+    // 64 Ki-entry tables are not swept on every open.
+    for (std::size_t i = 0; i < 256; ++i) {
+        d->prefix[i] = 0;
         d->suffix[i] = static_cast<std::uint8_t>(i);
         d->stringLength[i] = 1;
     }

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/text_conversion.h"
 #include "platform/win/backend.h"
 #include "platform/win/fltk_message_box.h"
@@ -36,16 +37,6 @@ using fltk_backend::utf8Of;
 
 namespace {
 
-bool equalsIgnoreCase(const WCHAR* a, const WCHAR* b) {
-    if (!a || !b) return false;
-    for (;; ++a, ++b) {
-        WCHAR x = *a, y = *b;
-        if (x >= u'a' && x <= u'z') x = static_cast<WCHAR>(x - 32);
-        if (y >= u'a' && y <= u'z') y = static_cast<WCHAR>(y - 32);
-        if (x != y) return false;
-        if (!x) return true;
-    }
-}
 
 bool busy() { return window_system::waitCursorShown(); }
 

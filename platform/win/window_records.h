@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/win/backend.h"
 #include "platform/win/window_system.h"
 
@@ -89,7 +90,6 @@ State& state();
 // The live window behind a handle; nullptr for a destroyed or unknown one.
 Window* lookup(HWND handle);
 
-bool equalsIgnoreCase(const std::u16string& a, const WCHAR* b);
 // Tells the backend that the window's state changed.
 void notifyChanged(Window* window);
 std::u16string textFrom(LPCWSTR text);

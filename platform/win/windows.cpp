@@ -19,18 +19,6 @@ Window* lookup(HWND handle) {
     return nullptr;
 }
 
-bool equalsIgnoreCase(const std::u16string& a, const WCHAR* b) {
-    std::size_t length = wideLength(b);
-    if (a.size() != length) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        WCHAR x = a[i], y = b[i];
-        if (x >= u'a' && x <= u'z') x = static_cast<WCHAR>(x - 32);
-        if (y >= u'a' && y <= u'z') y = static_cast<WCHAR>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
-}
-
 void notifyChanged(Window* window) {
     if (state().backend) state().backend->windowChanged(window);
 }
