@@ -13,6 +13,7 @@
 #include "formats/stream/compress_stream.h"
 #include "formats/tar/bzip2_pull_stream.h"
 #include "formats/tar/tar_header.h"
+#include "formats/tar/tar_sparse.h"
 #include "platform/text_conversion.h"
 #include "platform/win_types.h"
 
@@ -57,7 +58,7 @@ bool writeAll(std::FILE* output, const void* data, std::size_t count) {
     return count == 0 || std::fwrite(data, 1, count, output) == count;
 }
 
-enum class EntryClass { LongName, Pax, Skipped, Unsupported, Extracted };
+enum class EntryClass { LongName, Pax, Skipped, Unsupported, Extracted, Sparse };
 
 EntryClass classify(char typeflag) {
     switch (typeflag) {
@@ -77,11 +78,12 @@ EntryClass classify(char typeflag) {
         case 'g':
         case 'V':
             return EntryClass::Skipped;
-        // Parts of a file continued from another volume, and sparse files,
-        // cannot be rebuilt from this entry alone.
+        // Part of a file continued from another volume cannot be rebuilt
+        // from this entry alone.
         case 'M':
-        case 'S':
             return EntryClass::Unsupported;
+        case 'S':
+            return EntryClass::Sparse;
         default:
             return EntryClass::Extracted;
     }
@@ -151,17 +153,20 @@ bool TarStreamHandler::skipBytes(std::uint64_t count) {
 }
 
 bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, char typeflag,
-                                    std::uint64_t size, const char* destFolder) {
+                                    std::uint64_t size, const char* destFolder, const tar::SparseMap* sparse) {
     const std::uint64_t padded = paddedSize(size);
     const std::uint32_t mode =
         static_cast<std::uint32_t>(tar::numericField(header + tar::kModeOffset, tar::kModeLength));
     std::int64_t mtime = tar::numericField(header + tar::kMtimeOffset, tar::kMtimeLength);
     if (walk.paxPending && walk.pax.hasMtime) mtime = walk.pax.mtime;
 
-    // The pax path outranks a long-name record, which outranks the header.
+    // A sparse file's real name outranks the pax path, which outranks a
+    // long-name record, which outranks the header.
     char memberName[kNameCapacity];
     bool usable = true;
-    if (walk.paxPending && walk.pax.hasPath) {
+    if (walk.paxPending && walk.pax.sparse.hasName) {
+        usable = !walk.pax.sparse.nameTooLong && utf8ToNarrow(walk.pax.sparse.name, memberName, sizeof memberName);
+    } else if (walk.paxPending && walk.pax.hasPath) {
         usable = !walk.pax.pathTooLong && utf8ToNarrow(walk.pax.path, memberName, sizeof memberName);
     } else if (walk.longNamePending) {
         usable = !walk.longNameTooLong;
@@ -222,13 +227,18 @@ bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, cha
     // Only the bytes the stream really gave reach the file.
     std::uint64_t dataLeft = size;
     std::uint64_t paddedLeft = padded;
+    const tar::SparseMap none;
+    tar::SparseWriter sparseWriter(sparse ? *sparse : none, output);
     bool written = true;
     bool complete = true;
     while (paddedLeft > 0) {
         const std::size_t chunk = paddedLeft < kChunk ? static_cast<std::size_t>(paddedLeft) : kChunk;
         const std::size_t got = readFully(appState.sniffBuffer, chunk);
         const std::size_t keep = got < dataLeft ? got : static_cast<std::size_t>(dataLeft);
-        if (written && !writeAll(output, appState.sniffBuffer, keep)) written = false;
+        if (written && !(sparse ? sparseWriter.write(appState.sniffBuffer, keep)
+                                : writeAll(output, appState.sniffBuffer, keep))) {
+            written = false;
+        }
         dataLeft -= keep;
         paddedLeft -= got;
         if (got < chunk) {
@@ -236,6 +246,7 @@ bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, cha
             break;
         }
     }
+    if (sparse && written && complete && !sparseWriter.finish()) written = false;
     if (std::fclose(output) != 0) written = false;
     if (!written || !complete) {
         walk.ok = false;
@@ -245,6 +256,47 @@ bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, cha
     setFileTimeFromUnix(outputPath, mtime);
     setAttributes(outputPath, (mode & tar::kModeOwnerWrite) ? 0x20 : 0x21);
     return true;
+}
+
+bool TarStreamHandler::extractSparseEntry(Walk& walk, const unsigned char* header, char typeflag,
+                                          std::uint64_t size, const char* destFolder) {
+    tar::SparseMap oldGnuMap;
+    tar::SparseMap* map = &walk.pax.sparse.map;
+    bool usable = true;
+    unsigned char block[kBlockSize];
+    if (typeflag == 'S') {
+        map = &oldGnuMap;
+        usable = tar::addOldGnuEntries(header + tar::kOldGnuHeaderEntries, tar::kOldGnuHeaderCount, oldGnuMap);
+        const std::int64_t realSize = tar::numericField(header + tar::kOldGnuRealSizeOffset, tar::kOldGnuRealSizeLength);
+        if (realSize < 0) usable = false;
+        // Some old writers left the real size out; the map's end stands for it.
+        if (realSize > 0) oldGnuMap.setRealSize(static_cast<std::uint64_t>(realSize));
+        // The extension blocks come before the data and are read whatever
+        // they hold, so that the walk stays in step.
+        bool extended = header[tar::kOldGnuHeaderExtended] != 0;
+        while (extended) {
+            if (readFully(block, kBlockSize) != kBlockSize) return false;
+            if (usable) usable = tar::addOldGnuEntries(block, tar::kOldGnuExtensionCount, oldGnuMap);
+            extended = block[tar::kOldGnuExtensionExtended] != 0;
+        }
+    } else {
+        usable = !walk.pax.sparse.broken && walk.pax.sparse.complete();
+        if (usable && walk.pax.sparse.mapInData) {
+            tar::SparseMapText text(*map);
+            tar::SparseMapText::State state = tar::SparseMapText::State::NeedMore;
+            while (state == tar::SparseMapText::State::NeedMore && size >= kBlockSize) {
+                if (readFully(block, kBlockSize) != kBlockSize) return false;
+                size -= kBlockSize;
+                state = text.feed(block, kBlockSize);
+            }
+            usable = state == tar::SparseMapText::State::Done;
+        }
+    }
+    if (!usable || !map->fits(size)) {
+        walk.ok = false;
+        return skipBytes(paddedSize(size));
+    }
+    return extractEntry(walk, header, typeflag, size, destFolder, map);
 }
 
 bool TarStreamHandler::probe(const char* path, std::int32_t) {
@@ -325,12 +377,15 @@ int TarStreamHandler::extract(const char* path, const char* destFolder) {
                 }
                 walk.paxPending = true;
             }
-        } else if (entryClass != EntryClass::Extracted) {
+        } else if (entryClass != EntryClass::Extracted && entryClass != EntryClass::Sparse) {
             if (entryClass == EntryClass::Unsupported) walk.ok = false;
             walk.clearPending();
             streamEnded = !skipBytes(paddedSize(size));
+        } else if (entryClass == EntryClass::Sparse || (walk.paxPending && walk.pax.sparse.present)) {
+            streamEnded = !extractSparseEntry(walk, block, typeflag, size, destFolder);
+            walk.clearPending();
         } else {
-            streamEnded = !extractEntry(walk, block, typeflag, size, destFolder);
+            streamEnded = !extractEntry(walk, block, typeflag, size, destFolder, nullptr);
             walk.clearPending();
         }
         if (streamEnded) {

@@ -13,6 +13,9 @@
 
 #include "core/format_handler.h"
 
+namespace tar {
+class SparseMap;
+}
 struct Bzip2PullStream;
 struct CompressStream;
 struct gzFile_s;
@@ -56,8 +59,15 @@ private:
     // Writes one file or folder entry whose header is in header and whose
     // data (size bytes, padded to whole blocks) follows in the stream.
     // False when the stream ended inside that data.
+    // A sparse file's data is written where its map puts it.
     bool extractEntry(Walk& walk, const unsigned char* header, char typeflag, std::uint64_t size,
-                      const char* destFolder);
+                      const char* destFolder, const tar::SparseMap* sparse);
+    // Reads a sparse member's map (from its header and extension blocks, or
+    // from its pax records and the head of its data) and writes the file
+    // whole. A map that cannot be right fails the member, whose data is
+    // skipped; false only when the stream ended.
+    bool extractSparseEntry(Walk& walk, const unsigned char* header, char typeflag, std::uint64_t size,
+                            const char* destFolder);
 
     std::FILE* file_ = nullptr;
     // stdio buffers of our own: a large one for the archive, so that runs of
