@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/app_state.h"
+#include "core/decode_ahead.h"
 #include "core/extraction_driver.h"
 #include "core/member_path.h"
 #include "core/narrow_text.h"
@@ -133,7 +134,19 @@ void TarStreamHandler::closeStream() {
 
 bool TarStreamHandler::streamFailed() { return file_ != nullptr && std::ferror(file_) != 0; }
 
+void TarStreamHandler::startReadingAhead() {
+    if (!decodesAhead()) return;
+    if (!ahead_) ahead_.reset(new DecodeAhead);
+    readingAhead_ = ahead_->start([this](void* buffer, std::size_t count) { return readStream(buffer, count); });
+}
+
+void TarStreamHandler::stopReadingAhead() {
+    if (readingAhead_) ahead_->stop();
+    readingAhead_ = false;
+}
+
 std::size_t TarStreamHandler::readFully(void* buffer, std::size_t count) {
+    if (readingAhead_) return ahead_->read(buffer, count);
     std::size_t got = 0;
     while (got < count) {
         const std::size_t n = readStream(static_cast<char*>(buffer) + got, count - got);
@@ -311,10 +324,12 @@ bool TarStreamHandler::probe(const char* path, std::int32_t) {
 
 int TarStreamHandler::extract(const char* path, const char* destFolder) {
     if (!openStream(path)) return 0;
+    startReadingAhead();
     unsigned char* block = appState.sniffBuffer;
     Walk walk;
     std::size_t got = readFully(block, kBlockSize);
     if (got < kBlockSize) {
+        stopReadingAhead();
         // Nothing at all is an empty archive; part of a header is damage.
         const bool ok = got == 0 && !streamFailed();
         closeStream();
@@ -402,9 +417,10 @@ int TarStreamHandler::extract(const char* path, const char* destFolder) {
         }
     }
     if (reachedEndBlock && readsToEnd()) {
-        while (readStream(appState.sniffBuffer, kChunk) > 0) {
+        while (readFully(appState.sniffBuffer, kChunk) > 0) {
         }
     }
+    stopReadingAhead();
     if (streamFailed()) walk.ok = false;
     closeStream();
     return walk.ok ? 1 : 0;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "core/format_handler.h"
@@ -16,6 +17,7 @@
 namespace tar {
 class SparseMap;
 }
+class DecodeAhead;
 struct Bzip2PullStream;
 struct CompressStream;
 struct gzFile_s;
@@ -49,9 +51,16 @@ protected:
     // that damage past the last member (a failed checksum, corrupt codes)
     // is still reported.
     virtual bool readsToEnd() const { return false; }
+    // Decoders run on a second thread during extract, a few buffers ahead
+    // of the walk, so that decoding overlaps with writing the members.
+    virtual bool decodesAhead() const { return false; }
 
 private:
     struct Walk;
+    // Starts reading ahead where the source decodes; stopReadingAhead()
+    // must run before the source is asked about errors or closed.
+    void startReadingAhead();
+    void stopReadingAhead();
     // Reads until count bytes came or the stream ends.
     std::size_t readFully(void* buffer, std::size_t count);
     // Reads and drops count bytes; false when the stream ended first.
@@ -70,6 +79,8 @@ private:
                             const char* destFolder);
 
     std::FILE* file_ = nullptr;
+    std::unique_ptr<DecodeAhead> ahead_;
+    bool readingAhead_ = false;
     // stdio buffers of our own: a large one for the archive, so that runs of
     // small members cost one read between them, and one for each output
     // file, so that a small member is written by one call at its close.
@@ -89,6 +100,7 @@ protected:
     void closeStream() override;
     bool streamFailed() override;
     bool readsToEnd() const override { return true; }
+    bool decodesAhead() const override { return true; }
 
 private:
     gzFile_s* gz_ = nullptr;
@@ -107,6 +119,7 @@ protected:
     void closeStream() override;
     bool streamFailed() override;
     bool readsToEnd() const override { return true; }
+    bool decodesAhead() const override { return true; }
 
 private:
     Bzip2PullStream* bz_ = nullptr;
@@ -125,6 +138,7 @@ protected:
     void closeStream() override;
     bool streamFailed() override;
     bool readsToEnd() const override { return true; }
+    bool decodesAhead() const override { return true; }
 
 private:
     CompressStream* lzw_ = nullptr;
