@@ -23,8 +23,8 @@ struct Source {
     bool ended = false;
     std::size_t operator()(void* buffer, std::size_t count) {
         ++calls;
-        if (ended) ++callsAfterEnd;
-        std::size_t n = std::min({count, piece, total - given});
+        callsAfterEnd += ended;
+        const std::size_t n = std::min({count, piece, total - given});
         std::memcpy(buffer, stream(n, given).data(), n);
         given += n;
         ended = n == 0;
