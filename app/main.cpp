@@ -9,23 +9,41 @@
 
 namespace {
 
+// The same sections as the manual page, tovrin-unpacker(1); the packaging
+// test checks that every entry below appears there too.
 const char kUsage[] =
-    "Usage: tovrin-unpacker [ARCHIVE | '#F(ARCHIVE)#P(FOLDER)[#S(PASSWORD)]']\n"
+    "Usage: tovrin-unpacker [ARCHIVE]\n"
+    "       tovrin-unpacker '#F(ARCHIVE)#P(FOLDER)[#S(PASSWORD)]'\n"
+    "       tovrin-unpacker --help | --version\n"
     "\n"
-    "Extracts TAR, LZH, ARJ, ZIP, cabinet, gzip, bzip2, compress (.Z), Base64/MIME,\n"
-    "UUencoded and yEnc files.\n"
+    "Extracts TAR (plain, gzip, bzip2 or compress wrapped), LZH, ARJ, ZIP, cabinet,\n"
+    "gzip, bzip2, compress (.Z), Base64/MIME, UUencoded and yEnc files.\n"
     "\n"
+    "Forms:\n"
     "  (no arguments)      open the main dialog\n"
-    "  ARCHIVE             open the main dialog on ARCHIVE\n"
-    "  #F(A)#P(D)[#S(PW)]  extract A into D without a dialog, with password PW;\n"
-    "                      quote the argument for the shell, keys ignore case\n"
-    "  --help, --version   print this help or the version\n"
+    "  ARCHIVE             open the main dialog with ARCHIVE filled in\n"
+    "  #F(A)#P(D)[#S(PW)]  extract A into D without a dialog, with password PW\n"
+    "  --help              print this help\n"
+    "  --version           print the version\n"
     "\n"
-    "Paths may be device paths (\\My Documents\\a.zip, below $TOVRIN_ROOT) or host\n"
-    "paths (/home/me/a.zip). Settings live in $XDG_CONFIG_HOME/tovrin-unpacker/registry.reg.\n"
+    "The arguments are joined with single spaces. Keys ignore case, nested\n"
+    "parentheses in a value are kept, and a value without its closing parenthesis\n"
+    "counts as missing; quote the keyed form for the shell. Paths may be device\n"
+    "paths (\\My Documents\\a.zip) or host paths (/home/me/a.zip).\n"
     "\n"
-    "Exit status: 0 success, 1 a dialog was needed but none can be shown,\n"
-    "2 file not found, 3 format not supported, 4 extraction failed.\n";
+    "Exit status:\n"
+    "  0  success, or the dialog was closed\n"
+    "  1  a dialog was needed but no display is available\n"
+    "  2  file not found, or a folder was named\n"
+    "  3  format not supported\n"
+    "  4  extraction failed\n"
+    "\n"
+    "Environment:\n"
+    "  TOVRIN_ROOT      host folder that holds the device root (default /)\n"
+    "  XDG_CONFIG_HOME  folder of the settings file (default ~/.config)\n"
+    "\n"
+    "Files:\n"
+    "  $XDG_CONFIG_HOME/tovrin-unpacker/registry.reg  the extract folder and options\n";
 
 }  // namespace
 

@@ -82,8 +82,7 @@ bench_workspace() {  # folder [out-folder]
 # How commands run: --rss under /usr/bin/time (peak RSS and CPU time),
 # --exec with `exec` in front (time and memory are the tool's own, not the
 # shell's), --series all runs of one tool before the next tool (default:
-# round by round, every tool once per round, so that a burst of load on a
-# shared machine slows all tools alike instead of one of them).
+# paired rounds, see bench_rounds).
 bench_rss="" bench_exec="" bench_series="" bench_size=0
 bench_mode() {  # [--rss] [--exec] [--series]
     local option
@@ -207,8 +206,13 @@ bench_rounds() {
             for ((round = 0; round <= runs; round++)); do bench_round_one "$i" "$round"; done
         done
     else
+        # Paired rounds: every tool once per round, the order reversed every
+        # other round so that neither side always runs first (warm caches,
+        # a burst of load on the shared machine hit both alike).
         for ((round = 0; round <= runs; round++)); do
-            for ((i = 0; i < count; i++)); do bench_round_one "$i" "$round"; done
+            for ((i = 0; i < count; i++)); do
+                if ((round % 2 == 0)); then bench_round_one "$i" "$round"; else bench_round_one $((count - 1 - i)) "$round"; fi
+            done
         done
     fi
     for ((i = 0; i < count; i++)); do
@@ -335,7 +339,8 @@ bench_note() {  # key label text
     printf "%-${bench_widths[0]}s %-${bench_widths[1]}s %s\n" "$1" "$2" "$3"
 }
 
-# One result row of tool <index> after bench_rounds.
+# One result row of tool <index> after bench_rounds; a peer's row ends with
+# the paired ratio, our median time / the peer's (below 1: we are faster).
 bench_row() {  # key index
     local i="$2" c line="" field t="${bench_wall[$2]}" ours="${bench_wall[0]}"
     for c in "${!bench_kinds[@]}"; do
@@ -355,6 +360,7 @@ bench_row() {  # key index
         ((c == 0)) || line+=" "
         line+="$field"
     done
+    ((i == 0)) || line+="   ours/peer $(bench_calc "$ours / $t" %.2f)"
     printf '%s\n' "$line"
 }
 

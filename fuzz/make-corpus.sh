@@ -127,6 +127,16 @@ stream = open(f"{z}/text-9bit.Z", "rb").read()
 open(f"{z}/no-block-mode.Z", "wb").write(stream[:2] + bytes([stream[2] & 0x7F]) + stream[3:])
 PY
 
-for t in gzip bzip2 compress; do
+# ---- bzip2_parallel: a mode byte (0 the file itself, 1 overwrite, 2 insert,
+# 3 cut and append), a 24-bit offset into the target's built-in stream, and
+# the bytes of the edit.
+p="$corpus/bzip2_parallel"
+rm -rf "$p"
+mkdir -p "$p"
+printf '\001\020\000\000\000' > "$p/overwrite-one-byte"
+printf '\003\000\200\000' > "$p/cut-in-second-block"
+{ printf '\000\000\000\000'; cat "$b/two-streams.bz2"; } > "$p/raw-two-streams"
+
+for t in gzip bzip2 compress bzip2_parallel; do
     echo "corpus/$t: $(ls "$corpus/$t" | wc -l) files, $(du -sb "$corpus/$t" | cut -f1) bytes"
 done

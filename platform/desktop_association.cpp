@@ -235,14 +235,16 @@ bool updateDesktopEntry(const std::string& mimeType, bool add) {
         std::remove(path.c_str());
         return true;
     }
+    // Name and icon are the installed entry's, which this one shadows for
+    // the user: the types it opens show the installed icon.
     std::string entry = "[Desktop Entry]\n"
                         "Type=Application\n"
-                        "Name=Tovrin UnPacker\n"
-                        "Comment=Unpack archives\n"
+                        "Name=" + std::string(kDesktopProgramName) + "\n"
+                        "Comment=Unpack archives and encoded files into a folder\n"
                         "Exec=" + execLine(programPath()) + "\n"
+                        "Icon=" + std::string(kDesktopIconName) + "\n"
                         "Terminal=false\n"
-                        "NoDisplay=true\n"
-                        "Categories=Utility;Archiving;\n"
+                        "Categories=Utility;Archiving;Compression;\n"
                         "MimeType=" + joinList(kept) + "\n";
     return writeText(path, entry);
 }

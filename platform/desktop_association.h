@@ -22,5 +22,8 @@ void desktopUnregisterType(LPCWSTR extension);
 // The MIME type the desktop uses for files with the extension: the host's
 // shared MIME database first, the program's own declaration otherwise.
 std::string desktopMimeTypeOf(LPCWSTR extension);
-// Name of the program's desktop entry file.
+// The program's desktop entry file, and the name and icon it shows; the same
+// as those of the entry the package installs (data/tovrin-unpacker.desktop).
 constexpr const char kDesktopEntryName[] = "tovrin-unpacker.desktop";
+constexpr const char kDesktopProgramName[] = "Tovrin UnPacker";
+constexpr const char kDesktopIconName[] = "tovrin-unpacker";

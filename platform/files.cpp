@@ -12,9 +12,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -39,6 +41,8 @@ FileObject* fileFor(HANDLE handle) {
     return static_cast<FileObject*>(lookupHandle(handle, HandleObject::Kind::File));
 }
 
+// An open reads an existing file, creates (replacing) one to write, or
+// appends to one (creating it when missing: continued ARJ volumes).
 struct OpenRequest {
     bool read = false;
     bool write = false;
@@ -47,14 +51,6 @@ struct OpenRequest {
     // Attribute bits for a file this open creates.
     DWORD newAttributes = 0;
 };
-
-bool createsFile(DWORD disposition) {
-    return disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
-}
-
-bool truncatesFile(DWORD disposition) {
-    return disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
-}
 
 int closeWithError(int fd, DWORD error) {
     ::close(fd);
@@ -66,9 +62,11 @@ int closeWithError(int fd, DWORD error) {
 // device's error set. existed tells whether the file was there before.
 int openHostFile(const std::string& hostPath, const OpenRequest& request, bool& existed) {
     existed = false;
-    // Truncating needs a writable descriptor even for a handle that may only
+    // Replacing needs a writable descriptor even for a handle that may only
     // read; the handle's own rights are tracked separately.
-    bool writes = request.write || truncatesFile(request.disposition);
+    bool replaces = request.disposition == CREATE_ALWAYS;
+    bool creates = replaces || request.append;
+    bool writes = request.write || replaces;
     int access = request.read && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
     // O_NONBLOCK keeps an open of a FIFO from waiting for its other end; it
     // is cleared again once we know what we opened.
@@ -77,18 +75,12 @@ int openHostFile(const std::string& hostPath, const OpenRequest& request, bool& 
     if (request.append) common |= O_APPEND;
 
     int fd = -1;
-    if (createsFile(request.disposition)) {
+    if (creates) {
         // O_EXCL never follows a symbolic link, dangling or not.
         fd = ::open(hostPath.c_str(), access | common | O_CREAT | O_EXCL, 0666);
-        if (fd < 0) {
-            if (errno != EEXIST) {
-                setErrorFor(errno, hostPath);
-                return -1;
-            }
-            if (request.disposition == CREATE_NEW) {
-                SetLastError(ERROR_FILE_EXISTS);
-                return -1;
-            }
+        if (fd < 0 && errno != EEXIST) {
+            setErrorFor(errno, hostPath);
+            return -1;
         }
     }
     if (fd < 0) {
@@ -105,7 +97,7 @@ int openHostFile(const std::string& hostPath, const OpenRequest& request, bool& 
     if (S_ISDIR(st.st_mode)) return closeWithError(fd, ERROR_ACCESS_DENIED);
     if (existed && writes && (!S_ISREG(st.st_mode) || isReadOnlyFile(st)))
         return closeWithError(fd, ERROR_ACCESS_DENIED);
-    if (existed && truncatesFile(request.disposition) && ftruncate(fd, 0) != 0) {
+    if (existed && replaces && ftruncate(fd, 0) != 0) {
         int error = errno;
         ::close(fd);
         setErrorFor(error, hostPath);
@@ -130,8 +122,7 @@ int openHostFile(const std::string& hostPath, const OpenRequest& request, bool& 
 
 HANDLE CreateFileW(LPCWSTR path, DWORD desiredAccess, DWORD shareMode, void* securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
-    if (creationDisposition < CREATE_NEW || creationDisposition > TRUNCATE_EXISTING ||
-        (creationDisposition == TRUNCATE_EXISTING && !(desiredAccess & GENERIC_WRITE))) {
+    if (creationDisposition != CREATE_ALWAYS && creationDisposition != OPEN_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
@@ -146,8 +137,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD desiredAccess, DWORD shareMode, void* sec
     int fd = openHostFile(hostPath, request, existed);
     if (fd < 0) return INVALID_HANDLE_VALUE;
     HANDLE handle = registerHandle(new FileObject(fd, request.read, request.write));
-    bool reportsExisting = creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS;
-    SetLastError(existed && reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    SetLastError(existed && creationDisposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
 }
 
@@ -224,32 +214,15 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD moveM
                                   (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distanceHigh)) << 32) |
                                   static_cast<std::uint32_t>(distance))
                             : static_cast<std::int64_t>(distance);
-    std::int64_t base;
-    if (moveMethod == FILE_BEGIN) {
-        base = 0;
-    } else if (moveMethod == FILE_CURRENT) {
-        off_t current = lseek(object->fd, 0, SEEK_CUR);
-        if (current < 0) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return INVALID_SET_FILE_POINTER;
-        }
-        base = current;
-    } else if (moveMethod == FILE_END) {
-        struct stat st;
-        if (fstat(object->fd, &st) != 0) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return INVALID_SET_FILE_POINTER;
-        }
-        base = st.st_size;
-    } else {
+    if (moveMethod != FILE_BEGIN) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
     }
-    if ((move > 0 && base > INT64_MAX - move) || base + move < 0) {
+    if (move < 0) {
         SetLastError(ERROR_NEGATIVE_SEEK);
         return INVALID_SET_FILE_POINTER;
     }
-    std::int64_t target = base + move;
+    std::int64_t target = move;
     // A caller that passes no high part cannot learn of a position beyond
     // 32 bits, so such a move is refused instead of being reported cut short.
     if (!distanceHigh && target > 0xFFFFFFFFLL) {
@@ -336,22 +309,6 @@ BOOL setFileLastWriteTime(LPCWSTR path, const FILETIME* lastWriteTime) {
     return TRUE;
 }
 
-BOOL GetFileTime(HANDLE file, FILETIME* creationTime, FILETIME* lastAccessTime,
-                 FILETIME* lastWriteTime) {
-    FileObject* object = fileFor(file);
-    if (!object) return FALSE;
-    struct stat st;
-    if (fstat(object->fd, &st) != 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    // No creation time is kept; it reads as the last-write time.
-    if (creationTime) *creationTime = fileTimeFromTimespec(st.st_mtim);
-    if (lastAccessTime) *lastAccessTime = fileTimeFromTimespec(st.st_atim);
-    if (lastWriteTime) *lastWriteTime = fileTimeFromTimespec(st.st_mtim);
-    return TRUE;
-}
-
 std::FILE* openDeviceStream(LPCWSTR path, const char* mode) {
     if (!mode || !*mode) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -370,16 +327,13 @@ std::FILE* openDeviceStream(LPCWSTR path, const char* mode) {
     case 'a':
         request.write = true;
         request.append = true;
-        request.disposition = OPEN_ALWAYS;
         break;
     default:
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     for (const char* p = mode + 1; *p; ++p) {
-        if (*p == '+') {
-            request.read = request.write = true;
-        } else if (*p != 'b' && *p != 't') {
+        if (*p != 'b' && *p != 't') {
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
@@ -413,5 +367,97 @@ int openDeviceReadDescriptor(LPCWSTR path) {
 }
 
 void closeDeviceReadDescriptor(int descriptor) {
+    if (descriptor >= 0) ::close(descriptor);
+}
+
+int openMemberFile(LPCWSTR path, bool& replaced) {
+    replaced = false;
+    std::string hostPath;
+    if (!hostPathForCall(path, hostPath)) return -1;
+    // A new name, the common case, takes one call: O_EXCL creates the file
+    // and never follows a symbolic link, dangling or not.
+    int fd = ::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) {
+        setErrorFor(errno, hostPath);
+        return -1;
+    }
+    // Something is there: only a writable regular file is replaced, and it
+    // is emptied only once we know that. O_NONBLOCK keeps a FIFO from
+    // holding the open.
+    fd = ::open(hostPath.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        setErrorFor(errno, hostPath);
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || isReadOnlyFile(st))
+        return closeWithError(fd, ERROR_ACCESS_DENIED);
+    if (ftruncate(fd, 0) != 0) return closeWithError(fd, deviceErrorFor(errno, hostPath));
+    replaced = true;
+    return fd;
+}
+
+int openMemberFileAt(LPCWSTR path, std::uint64_t size) {
+    std::string hostPath;
+    if (!hostPathForCall(path, hostPath)) return -1;
+    const int fd = ::open(hostPath.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        setErrorFor(errno, hostPath);
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || isReadOnlyFile(st) ||
+        static_cast<std::uint64_t>(st.st_size) != size)
+        return closeWithError(fd, ERROR_ACCESS_DENIED);
+    return fd;
+}
+
+bool writeMemberFile(int descriptor, std::uint64_t offset, const void* data, std::size_t count) {
+    const auto* in = static_cast<const char*>(data);
+    while (count > 0) {
+        const ssize_t n = ::pwrite(descriptor, in, count, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            SetLastError(n == 0 ? ERROR_DISK_FULL : deviceErrorFor(errno, std::string()));
+            return false;
+        }
+        in += n;
+        offset += static_cast<std::uint64_t>(n);
+        count -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool finishMemberFile(int descriptor, std::uint64_t size, bool extend, const FILETIME* lastWrite,
+                      const FILETIME* lastAccess, DWORD attributes, bool replaced) {
+    bool ok = !extend || ftruncate(descriptor, static_cast<off_t>(size)) == 0;
+    timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
+    // A zero time, like a null one, leaves that time as it is.
+    const auto given = [](const FILETIME* time, timespec& out) {
+        return time && (time->dwLowDateTime || time->dwHighDateTime) && timespecFromFileTime(*time, out);
+    };
+    const bool accessGiven = given(lastAccess, times[0]);
+    const bool writeGiven = given(lastWrite, times[1]);
+    if (accessGiven || writeGiven) futimens(descriptor, times);
+    // Hidden and system live in the extended attribute; a plain member needs
+    // none, and a new file has none to remove.
+    const DWORD stored = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (stored || replaced) {
+        char text[16];
+        const int length = std::snprintf(text, sizeof text, "%x",
+                                         static_cast<unsigned>(stored | FILE_ATTRIBUTE_ARCHIVE));
+        if (stored) fsetxattr(descriptor, "user.tovrin.attrib", text, static_cast<std::size_t>(length), 0);
+        else fremovexattr(descriptor, "user.tovrin.attrib");
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        struct stat st;
+        if (fstat(descriptor, &st) == 0) fchmod(descriptor, st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) & 07777);
+    }
+    if (::close(descriptor) != 0) ok = false;
+    return ok;
+}
+
+void abandonMemberFile(int descriptor) {
     if (descriptor >= 0) ::close(descriptor);
 }

@@ -7,6 +7,8 @@
 // as a directory with the temporary bit, the device's storage-card folder.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/win_types.h"
@@ -15,17 +17,14 @@ constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
 
 constexpr DWORD FILE_SHARE_READ = 0x1;
-constexpr DWORD FILE_SHARE_WRITE = 0x2;
 
-constexpr DWORD CREATE_NEW = 1;
+// The two dispositions the program uses: replace (or create) a file to
+// write, and open an existing one.
 constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
-constexpr DWORD OPEN_ALWAYS = 4;
-constexpr DWORD TRUNCATE_EXISTING = 5;
 
+// Positions count from the start of the file only.
 constexpr DWORD FILE_BEGIN = 0;
-constexpr DWORD FILE_CURRENT = 1;
-constexpr DWORD FILE_END = 2;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
@@ -58,8 +57,6 @@ BOOL SetFileTime(HANDLE file, const FILETIME* creationTime, const FILETIME* last
 // a folder or a symbolic link, ERROR_FILE_NOT_FOUND for a missing one.
 // Extracting thousands of small files spends most of its time opening them.
 BOOL setFileLastWriteTime(LPCWSTR path, const FILETIME* lastWriteTime);
-BOOL GetFileTime(HANDLE file, FILETIME* creationTime, FILETIME* lastAccessTime,
-                 FILETIME* lastWriteTime);
 
 DWORD GetFileAttributesW(LPCWSTR path);
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
@@ -86,7 +83,7 @@ BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
 BOOL FindClose(HANDLE find);
 
 // Narrow runtime stdio on a device path: the one way handlers open streams.
-// mode is one of "rb", "wb", "w", "r", "ab". Opening a read-only file for
+// mode is "rb", "wb", "ab", "r", "w" or "a". Opening a read-only file for
 // writing fails with ERROR_ACCESS_DENIED. Returns nullptr on failure with
 // GetLastError() set.
 std::FILE* openDeviceStream(LPCWSTR path, const char* mode);
@@ -96,3 +93,23 @@ std::FILE* openDeviceStream(LPCWSTR path, const char* mode);
 int openDeviceReadDescriptor(LPCWSTR path);
 // Closes a descriptor from openDeviceReadDescriptor that no library took over.
 void closeDeviceReadDescriptor(int descriptor);
+
+// Output files of extracted members, on plain descriptors: a new file costs
+// one open, its writes, one time call and the close. The same safety as
+// CreateFileW: a symbolic link at the last component, a folder, FIFO, device
+// or read-only file is never written (ERROR_ACCESS_DENIED).
+// Returns the descriptor, or -1 with GetLastError() set; replaced tells
+// whether a file of that name was there and has been emptied.
+int openMemberFile(LPCWSTR path, bool& replaced);
+// Opens an existing member file to go on at its end, which must be at size
+// (a piece of a member continued from another volume).
+int openMemberFileAt(LPCWSTR path, std::uint64_t size);
+// Writes count bytes at offset; false (GetLastError() set) when not all went.
+bool writeMemberFile(int descriptor, std::uint64_t offset, const void* data, std::size_t count);
+// Ends the file at size when its data ended in a hole (extend), gives it the
+// times that are not null and the attribute bits (read-only, hidden,
+// system), then closes it. False when the file may not hold its data.
+bool finishMemberFile(int descriptor, std::uint64_t size, bool extend, const FILETIME* lastWrite,
+                      const FILETIME* lastAccess, DWORD attributes, bool replaced);
+// Closes a member file that failed; nothing more is set.
+void abandonMemberFile(int descriptor);

@@ -266,3 +266,42 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* source, int sou
     }
     return deliverConverted(converted, destination, destinationCapacity);
 }
+
+namespace {
+
+// Bytes that decode to text which converts back to exactly those bytes.
+bool decodesExactly(const char* bytes, std::size_t length, std::u16string& text) {
+    std::string back;
+    return shiftJisToUtf16(bytes, length, text) && utf16ToShiftJis(text.data(), text.size(), back) &&
+           back.size() == length && std::memcmp(back.data(), bytes, length) == 0;
+}
+
+}  // namespace
+
+std::u16string memberNameToUtf16(const char* narrow) {
+    const std::size_t length = std::strlen(narrow);
+    std::u16string out;
+    if (decodesExactly(narrow, length, out)) return out;
+    // Character by character; a lead byte always takes the byte after it
+    // along, so a second byte is never read as a separator of its own.
+    out.clear();
+    static const char kHex[] = "0123456789ABCDEF";
+    std::u16string unit;
+    for (std::size_t i = 0; i < length;) {
+        const auto byte = static_cast<unsigned char>(narrow[i]);
+        const bool lead = ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC)) && i + 1 < length;
+        const std::size_t size = lead ? 2 : 1;
+        if (decodesExactly(narrow + i, size, unit)) {
+            out += unit;
+        } else {
+            for (std::size_t k = 0; k < size; ++k) {
+                const auto escaped = static_cast<unsigned char>(narrow[i + k]);
+                out += u'\uFFFD';
+                out += static_cast<char16_t>(kHex[escaped >> 4]);
+                out += static_cast<char16_t>(kHex[escaped & 15]);
+            }
+        }
+        i += size;
+    }
+    return out;
+}

@@ -34,3 +34,12 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* source, int sou
 // false when the input is not valid in its encoding.
 bool utf8ToUtf16(std::string_view utf8, std::u16string& out);
 bool utf16ToUtf8(std::u16string_view utf16, std::string& out);
+
+// Member names from archives never fail to convert: a narrow (code page 932)
+// name is converted as it stands where it can be; a byte, or a two-byte
+// character, that has no form there (no mapping, or one that does not
+// convert back to the same bytes) becomes U+FFFD followed by two upper-case
+// hex digits per byte. A decode never yields U+FFFD, so the result is the
+// same on every run and two different names never give the same text.
+// Typed text (paths, passwords) keeps the strict conversions above.
+std::u16string memberNameToUtf16(const char* narrow);

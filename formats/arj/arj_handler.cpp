@@ -6,7 +6,7 @@
 
 #include "core/app_state.h"
 #include "core/extraction_driver.h"
-#include "core/member_path.h"
+#include "core/member_output.h"
 #include "core/output_files.h"
 #include "formats/arj/arj_method4_decoder.h"
 #include "formats/lzh/lzh_member_decoder.h"
@@ -40,25 +40,16 @@ DWORD attributesOf(const ArjHeader& header) {
 // CRC as the header table's, taken several bytes at a time.
 class CrcFileSink : public LzhSink {
 public:
-    explicit CrcFileSink(std::FILE* file) : output(file) {}
+    explicit CrcFileSink(MemberOutput& file) : output(file) {}
     bool write(const std::uint8_t* data, std::size_t size) override {
         value = ::crc32(value, data, static_cast<uInt>(size));
-        return std::fwrite(data, 1, size, output) == size;
+        return output.write(data, size);
     }
     uLong value = ::crc32(0L, Z_NULL, 0);
 
 private:
-    std::FILE* output;
+    MemberOutput& output;
 };
-
-long fileSizeOf(const char* path) {
-    std::FILE* file = openNarrow(path, "rb");
-    if (file == nullptr) return -1;
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    std::fclose(file);
-    return size;
-}
 
 }  // namespace
 
@@ -71,19 +62,12 @@ bool ArjHandler::probe(const char*, std::int32_t fileSize) {
     return findArjMainHeader(appState.sniffBuffer, length, crc) >= 0;
 }
 
-bool ArjHandler::makeFolder(const ArjHeader& header, const char* destFolder) {
-    if (header.nameTooLong) return false;
-    char stored[kArjNameCapacity + 2];
-    std::strcpy(stored, header.name);
-    std::strcat(stored, "\\");
-    char outputPath[MAX_PATH];
-    if (!joinMemberPath(outputPath, sizeof outputPath, destFolder, stored)) return false;
-    sanitizePath(outputPath);
-    return createFolderPath(outputPath) == 0 || pathKind(outputPath) == PathKind::Folder;
+bool ArjHandler::makeFolder(const ArjHeader& header, MemberOutput& output) {
+    return !header.nameTooLong && output.makeFolder(header.name) == MemberStart::Opened;
 }
 
-bool ArjHandler::extractMember(std::FILE* archive, const ArjHeader& header, const char* destFolder) {
-    if (header.fileType == kArjDirectory) return makeFolder(header, destFolder);
+bool ArjHandler::extractMember(std::FILE* archive, const ArjHeader& header, MemberOutput& output) {
+    if (header.fileType == kArjDirectory) return makeFolder(header, output);
     // Comments, labels and other entries hold nothing to write.
     if (header.fileType != kArjBinary && header.fileType != kArjText) return true;
     // Members this reader cannot decode are left out, and the request says so.
@@ -92,18 +76,12 @@ bool ArjHandler::extractMember(std::FILE* archive, const ArjHeader& header, cons
         header.nameTooLong) {
         return false;
     }
-    char outputPath[MAX_PATH];
-    if (!joinMemberPath(outputPath, sizeof outputPath, destFolder, header.name)) return false;
-    sanitizePath(outputPath);
-
     // A piece that began in the previous volume belongs after what that
     // volume left of the file; anywhere else it would pass for the whole file.
     const bool continuation = (header.flags & kArjContinuedFromPreviousVolume) != 0;
-    if (continuation && fileSizeOf(outputPath) != static_cast<long>(header.volumeOffset)) return false;
-    const char* mode = continuation ? (header.fileType == kArjText ? "a" : "ab")
-                                    : (header.fileType == kArjText ? "w" : "wb");
-    std::FILE* output = openNarrow(outputPath, mode);
-    if (output == nullptr) return false;
+    const MemberStart started =
+        continuation ? output.openAt(header.name, header.volumeOffset) : output.open(header.name);
+    if (started != MemberStart::Opened) return false;
     CrcFileSink sink(output);
     LzhDecodeResult result;
     if (header.method == kFastMethod) {
@@ -112,14 +90,9 @@ bool ArjHandler::extractMember(std::FILE* archive, const ArjHeader& header, cons
         result = decodeLzhMember(header.method == 0 ? LzhMethod::Stored : LzhMethod::Arj, archive,
                                  header.packedSize, sink, header.unpackedSize);
     }
-    const bool closed = std::fclose(output) == 0;
-    if (fromUnixHost(header)) {
-        setFileTimeFromUnix(outputPath, header.timeStamp);
-    } else {
-        setFileTimeFromDos(outputPath, static_cast<std::uint16_t>(header.timeStamp >> 16),
-                           static_cast<std::uint16_t>(header.timeStamp & 0xFFFF));
-    }
-    setAttributes(outputPath, attributesOf(header));
+    const FILETIME modified =
+        fromUnixHost(header) ? fileTimeFromUnix(header.timeStamp) : output.fileTimeFromDos(header.timeStamp);
+    const bool closed = output.close(&modified, nullptr, attributesOf(header));
     // A piece that goes on in the next volume leaves the file incomplete.
     return result == LzhDecodeResult::Done && closed && sink.value == header.fileCrc &&
            !(header.flags & kArjContinuesInNextVolume);
@@ -139,6 +112,7 @@ int ArjHandler::extract(const char* path, const char* destFolder) {
         return 0;
     }
     bool allWell = true;
+    MemberOutput output(destFolder, MemberNames::Sanitized);
     for (;;) {
         const ArjHeaderResult read = readArjHeader(archive, crc, header);
         if (read == ArjHeaderResult::EndOfArchive) break;
@@ -148,7 +122,7 @@ int ArjHandler::extract(const char* path, const char* destFolder) {
             break;
         }
         const long dataStart = std::ftell(archive);
-        if (!extractMember(archive, header, destFolder)) allWell = false;
+        if (!extractMember(archive, header, output)) allWell = false;
         // The decoders may stop short of a damaged member's end; the next
         // header follows the stated size.
         if (dataStart < 0 ||

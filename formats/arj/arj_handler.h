@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "core/format_handler.h"
+
+class MemberOutput;
 #include "formats/arj/arj_header.h"
 
 class ArjHandler : public FormatHandler {
@@ -21,8 +23,8 @@ public:
     int extract(const char* path, const char* destFolder) override;
 
 private:
-    bool extractMember(std::FILE* archive, const ArjHeader& header, const char* destFolder);
-    bool makeFolder(const ArjHeader& header, const char* destFolder);
+    bool extractMember(std::FILE* archive, const ArjHeader& header, MemberOutput& output);
+    bool makeFolder(const ArjHeader& header, MemberOutput& output);
 
     ArjCrc32 crc;
 };

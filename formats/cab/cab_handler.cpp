@@ -5,7 +5,7 @@
 
 #include "core/app_state.h"
 #include "core/extraction_driver.h"
-#include "core/member_path.h"
+#include "core/member_output.h"
 #include "core/narrow_text.h"
 #include "core/output_files.h"
 #include "formats/cab/cab_decoder.h"
@@ -15,27 +15,10 @@
 
 namespace {
 
-enum class OutputKind { File, FolderEntry, Unusable };
-
-// The member's output path below destFolder, with its folders created. A
-// name that ends in a separator names a folder, which is then made too.
-OutputKind prepareOutputPath(char* outputPath, std::size_t capacity, const char* destFolder, const char* name) {
-    if (!joinMemberPath(outputPath, capacity, destFolder, name)) return OutputKind::Unusable;
-    char* lastSeparator = const_cast<char*>(lastCharOf(outputPath, '\\'));
-    if (lastSeparator == nullptr || static_cast<std::size_t>(lastSeparator - outputPath) <= std::strlen(destFolder)) {
-        return OutputKind::File;
-    }
-    *lastSeparator = '\0';
-    const unsigned long error = createFolderPath(outputPath);
-    *lastSeparator = '\\';
-    if (error != 0) return OutputKind::Unusable;
-    return lastSeparator[1] == '\0' ? OutputKind::FolderEntry : OutputKind::File;
-}
-
 const char* folderPath(const CabFolder* folder) { return folder->parts[0].cabinet->path; }
 
 // Extracts one member; false when it could not be written whole.
-bool extractMember(const CabFile& member, const char* destFolder) {
+bool extractMember(const CabFile& member, MemberOutput& output) {
     CabFolder* folder = member.folder;
     if (cabDecoder.folder != folder || member.offset < cabDecoder.produced) {
         const int result = startCabFolder(folder);
@@ -53,17 +36,16 @@ bool extractMember(const CabFile& member, const char* destFolder) {
         }
     }
 
-    char outputPath[MAX_PATH];
-    switch (prepareOutputPath(outputPath, sizeof outputPath, destFolder, member.name)) {
-    case OutputKind::File: break;
-    case OutputKind::FolderEntry: return member.length == 0;
-    case OutputKind::Unusable: return false;
+    switch (output.open(member.name)) {
+    case MemberStart::Opened: break;
+    case MemberStart::FolderMade: return member.length == 0;
+    default: return false;
     }
-    std::FILE* output = openNarrow(outputPath, "wb");
-    if (output == nullptr) return false;
-    int result = decodeCabFolder(member.length, output);
-    if (std::fclose(output) != 0 && result == kCabOk) result = kCabOutput;
+    std::FILE* stream = output.stream();
+    int result = stream ? decodeCabFolder(member.length, stream) : kCabOutput;
+    if (result == kCabOk && !output.close(nullptr, nullptr, 0)) result = kCabOutput;
     if (result != kCabOk) {
+        output.abandon();
         cabResultMessage(result, folderPath(folder));
         stopCabFolder();
         return false;
@@ -89,9 +71,10 @@ int CabHandler::extract(const char* path, const char* destFolder) {
     buildMemberList(set);
 
     cabDecoder.folder = nullptr;
+    MemberOutput output(destFolder, MemberNames::AsStored);
     bool allExtracted = !set.incomplete;
     for (const CabFile* member = set.members; member; member = member->nextListed) {
-        if (!extractMember(*member, destFolder)) allExtracted = false;
+        if (!extractMember(*member, output)) allExtracted = false;
     }
     stopCabFolder();
     return allExtracted ? 1 : 0;

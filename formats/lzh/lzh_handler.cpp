@@ -6,6 +6,7 @@
 
 #include "core/app_state.h"
 #include "core/extraction_driver.h"
+#include "core/member_output.h"
 #include "core/member_path.h"
 #include "core/narrow_text.h"
 #include "core/output_files.h"
@@ -64,15 +65,15 @@ bool endsWithSeparator(const char* text) {
 
 class CrcFileSink : public LzhSink {
 public:
-    CrcFileSink(std::FILE* file, const LzhCrc16& crc16) : output(file), crc(crc16) {}
+    CrcFileSink(MemberOutput& file, const LzhCrc16& crc16) : output(file), crc(crc16) {}
     bool write(const std::uint8_t* data, std::size_t size) override {
         value = crc.update(value, data, size);
-        return std::fwrite(data, 1, size, output) == size;
+        return output.write(data, size);
     }
     std::uint16_t value = 0;
 
 private:
-    std::FILE* output;
+    MemberOutput& output;
     const LzhCrc16& crc;
 };
 
@@ -238,7 +239,7 @@ bool LzhHandler::probe(const char* path, std::int32_t fileSize) {
     return first >= 0;
 }
 
-bool LzhHandler::extractMember(std::FILE* archive, const Header& header, const char* destFolder) {
+bool LzhHandler::extractMember(std::FILE* archive, const Header& header, MemberOutput& output) {
     if (header.pathTooLong) return false;
     const bool isFolder = std::strcmp(header.method, "-lhd-") == 0;
     LzhMethod method = LzhMethod::Stored;
@@ -249,24 +250,14 @@ bool LzhHandler::extractMember(std::FILE* archive, const Header& header, const c
     char stored[sizeof header.path + 1];
     std::strcpy(stored, header.path);
     if (isFolder && stored[0] != '\0' && !endsWithSeparator(stored)) std::strcat(stored, "\\");
-    char outputPath[MAX_PATH];
-    if (!joinMemberPath(outputPath, sizeof outputPath, destFolder, stored)) return false;
-    sanitizePath(outputPath);
-    if (isFolder) return createFolderPath(outputPath) == 0 || pathKind(outputPath) == PathKind::Folder;
-
-    std::FILE* output = openNarrow(outputPath, "wb");
-    if (output == nullptr) return false;
+    if (isFolder) return output.makeFolder(stored) == MemberStart::Opened;
+    if (output.open(stored) != MemberStart::Opened) return false;
     CrcFileSink sink(output, crc);
     const LzhDecodeResult result =
         decodeLzhMember(method, archive, header.packedSize, sink, header.unpackedSize);
-    const bool closed = std::fclose(output) == 0;
-    if (header.level == 2) {
-        setFileTimeFromUnix(outputPath, header.timeStamp);
-    } else {
-        setFileTimeFromDos(outputPath, static_cast<std::uint16_t>(header.timeStamp >> 16),
-                           static_cast<std::uint16_t>(header.timeStamp & 0xFFFF));
-    }
-    setAttributes(outputPath, header.attribute & kKeptAttributes);
+    const FILETIME modified =
+        header.level == 2 ? fileTimeFromUnix(header.timeStamp) : output.fileTimeFromDos(header.timeStamp);
+    const bool closed = output.close(&modified, nullptr, header.attribute & kKeptAttributes);
     return result == LzhDecodeResult::Done && closed && sink.value == header.dataCrc;
 }
 
@@ -282,6 +273,7 @@ int LzhHandler::extract(const char* path, const char* destFolder) {
         return 0;
     }
     bool allWell = true;
+    MemberOutput output(destFolder, MemberNames::Sanitized);
     Header header;
     for (;;) {
         const HeaderResult read = readHeader(archive, buffer.get(), header);
@@ -291,7 +283,7 @@ int LzhHandler::extract(const char* path, const char* destFolder) {
             break;
         }
         const long dataStart = std::ftell(archive);
-        if (!extractMember(archive, header, destFolder)) allWell = false;
+        if (!extractMember(archive, header, output)) allWell = false;
         if (dataStart < 0 ||
             std::fseek(archive, dataStart + static_cast<long>(header.packedSize), SEEK_SET) != 0) {
             allWell = false;

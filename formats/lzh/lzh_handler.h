@@ -9,6 +9,8 @@
 
 #include "core/format_handler.h"
 
+class MemberOutput;
+
 // CRC-16 with the polynomial 0xA001 (reflected 0x8005), as LZH headers and
 // member data use it.
 class LzhCrc16 {
@@ -59,7 +61,7 @@ private:
     // Offset of the first header among the first `length` bytes of head, or -1.
     long findFirstHeader(std::FILE* archive, const std::uint8_t* head, std::size_t length,
                          std::uint8_t* buffer) const;
-    bool extractMember(std::FILE* archive, const Header& header, const char* destFolder);
+    bool extractMember(std::FILE* archive, const Header& header, MemberOutput& output);
 
     LzhCrc16 crc;
 };

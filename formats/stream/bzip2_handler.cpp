@@ -7,88 +7,13 @@
 
 #include "core/app_state.h"
 #include "core/output_files.h"
+#include "formats/stream/bzip2_parallel.h"
 #include "formats/stream/stream_output.h"
 #include "platform/win_types.h"
 
 namespace {
 
 constexpr std::size_t kTrialOutput = 20;
-// The SniffBuffer is split: compressed input at its end, decoded output in
-// front of it.
-constexpr std::size_t kInputArea = 128 * 1024;
-constexpr std::size_t kOutputArea = kSniffBufferSize - kInputArea;
-// Enough bytes to tell whether another stream follows: "BZh" and the level.
-constexpr unsigned kStreamSignatureSize = 4;
-
-bool startsStream(const char* data, unsigned size) {
-    return size >= kStreamSignatureSize && data[0] == 'B' && data[1] == 'Z' && data[2] == 'h' &&
-           data[3] >= '1' && data[3] <= '9';
-}
-
-// Decodes every stream of input into output. Trailing bytes that do not
-// start a stream (zero padding, or anything else) end the data without
-// failing it, as the common command-line decompressor does.
-bool decodeStreams(std::FILE* input, std::FILE* output, char* in, char* out, unsigned inputHeld) {
-    bz_stream bz;
-    bool inputEnded = false;
-    unsigned available = inputHeld;
-    char* next = in;
-    for (;;) {
-        std::memset(&bz, 0, sizeof bz);
-        if (BZ2_bzDecompressInit(&bz, 0, 0) != BZ_OK) return false;
-        bz.next_in = next;
-        bz.avail_in = available;
-        int rc = BZ_OK;
-        for (;;) {
-            if (bz.avail_in == 0 && !inputEnded) {
-                const std::size_t got = std::fread(in, 1, kInputArea, input);
-                if (got == 0) {
-                    if (std::ferror(input)) rc = BZ_IO_ERROR;
-                    inputEnded = true;
-                }
-                bz.next_in = in;
-                bz.avail_in = static_cast<unsigned>(got);
-                if (rc != BZ_OK) break;
-            }
-            bz.next_out = out;
-            bz.avail_out = static_cast<unsigned>(kOutputArea);
-            const unsigned inputBefore = bz.avail_in;
-            rc = BZ2_bzDecompress(&bz);
-            const std::size_t produced = kOutputArea - bz.avail_out;
-            if (!writeAll(output, out, produced)) rc = BZ_IO_ERROR;
-            if (rc != BZ_OK) break;
-            // The library returns only for want of input or of room; a call
-            // that used neither would repeat forever.
-            if (produced == 0 && bz.avail_in == inputBefore && bz.avail_in > 0) {
-                rc = BZ_DATA_ERROR;
-                break;
-            }
-            // Room left for output but no input left to give: cut short.
-            if (bz.avail_in == 0 && inputEnded && bz.avail_out > 0) {
-                rc = BZ_UNEXPECTED_EOF;
-                break;
-            }
-        }
-        next = bz.next_in;
-        available = bz.avail_in;
-        BZ2_bzDecompressEnd(&bz);
-        if (rc != BZ_STREAM_END) return false;
-
-        // Bring what is left to the front and top it up enough to see
-        // whether another stream starts there.
-        std::memmove(in, next, available);
-        next = in;
-        if (available < kStreamSignatureSize && !inputEnded) {
-            const std::size_t got = std::fread(in + available, 1, kInputArea - available, input);
-            if (got == 0) {
-                if (std::ferror(input)) return false;
-                inputEnded = true;
-            }
-            available += static_cast<unsigned>(got);
-        }
-        if (!startsStream(in, available)) return true;
-    }
-}
 
 }  // namespace
 
@@ -123,20 +48,25 @@ int Bzip2Handler::extract(const char* path, const char* destFolder) {
 
     std::FILE* input = openNarrow(path, "rb");
     if (input == nullptr) return 0;
-    char* out = reinterpret_cast<char*>(appState.sniffBuffer);
-    char* in = out + kOutputArea;
-    const std::size_t held = std::fread(in, 1, kInputArea, input);
-    if (!startsStream(in, static_cast<unsigned>(held))) {
-        std::fclose(input);
-        return 0;
+    bool ok = false;
+    {
+        // Trailing bytes that do not start a stream (zero padding, or
+        // anything else) end the data without failing it, as the common
+        // command-line decompressor does.
+        Bzip2ParallelDecoder decoder(input, Bzip2ParallelDecoder::defaultWorkers());
+        std::FILE* output = decoder.started() ? openNarrow(outputPath, "wb") : nullptr;
+        if (output != nullptr) {
+            char* buffer = reinterpret_cast<char*>(appState.sniffBuffer);
+            std::size_t got;
+            ok = true;
+            do {
+                got = decoder.read(buffer, kSniffBufferSize);
+                if (!writeAll(output, buffer, got)) ok = false;
+            } while (ok && got == kSniffBufferSize);
+            if (decoder.failed()) ok = false;
+            if (!closeOutput(output)) ok = false;
+        }
     }
-    std::FILE* output = openNarrow(outputPath, "wb");
-    if (output == nullptr) {
-        std::fclose(input);
-        return 0;
-    }
-    bool ok = decodeStreams(input, output, in, out, static_cast<unsigned>(held));
-    if (!closeOutput(output)) ok = false;
     std::fclose(input);
     return ok ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 // A pull-style reader of the bytes held in a bzip2 file: as many streams as
-// follow one another, decoded on demand by libbz2's low-level interface so
-// that every decoded byte reaches the caller and every error is seen.
+// follow one another, decoded on every core by the parallel bzip2 decoder
+// so that every decoded byte reaches the caller in order and every error is
+// seen.
 #pragma once
 
 #include <cstddef>

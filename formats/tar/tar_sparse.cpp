@@ -1,9 +1,9 @@
 #include "formats/tar/tar_sparse.h"
 
-#include <climits>
 #include <cstring>
 #include <limits>
 
+#include "core/member_output.h"
 #include "formats/tar/tar_header.h"
 
 namespace tar {
@@ -28,11 +28,6 @@ bool decimalValue(const char* p, const char* end, std::uint64_t& value) {
 
 bool keyIs(const char* key, std::size_t keyLength, const char* wanted) {
     return keyLength == std::strlen(wanted) && std::memcmp(key, wanted, keyLength) == 0;
-}
-
-bool seekTo(std::FILE* output, std::uint64_t offset) {
-    return offset <= static_cast<std::uint64_t>(LONG_MAX) &&
-           std::fseek(output, static_cast<long>(offset), SEEK_SET) == 0;
 }
 
 }  // namespace
@@ -206,24 +201,25 @@ bool SparseWriter::write(const void* data, std::size_t count) {
         // The map was checked to cover the stored bytes exactly.
         if (segment_ == segments.size()) return false;
         const SparseSegment& s = segments[segment_];
-        if (segmentDone_ == 0 && s.offset != fileEnd_ && !seekTo(output_, s.offset)) return false;
+        // In order and not overlapping: a piece never starts behind us.
+        if (segmentDone_ == 0 && s.offset > position_) {
+            if (!output_.skip(s.offset - position_)) return false;
+            position_ = s.offset;
+        }
         const std::uint64_t left = s.length - segmentDone_;
         const std::size_t now = left < count ? static_cast<std::size_t>(left) : count;
-        if (std::fwrite(bytes, 1, now, output_) != now) return false;
+        if (!output_.write(bytes, now)) return false;
         bytes += now;
         count -= now;
         segmentDone_ += now;
-        fileEnd_ = s.offset + segmentDone_;
+        position_ += now;
     }
     return true;
 }
 
 bool SparseWriter::finish() {
     const std::uint64_t size = map_.realSize();
-    if (size <= fileEnd_) return true;
-    // A hole at the end: the last byte, written as the zero it reads as,
-    // gives the file its size.
-    return seekTo(output_, size - 1) && std::fputc(0, output_) != EOF;
+    return size <= position_ || output_.skip(size - position_);
 }
 
 }  // namespace tar

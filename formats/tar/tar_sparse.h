@@ -10,8 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
+
+class MemberOutput;
 
 namespace tar {
 
@@ -103,20 +104,21 @@ private:
 };
 
 // Writes a sparse member's stored bytes, given in archive order, where its
-// map puts them. Holes are left by seeking past them, so the file system
-// keeps them as holes where it can; finish() gives the file its real size.
+// (checked) map puts them. Holes are skipped, so the file system keeps them
+// as holes where it can; finish() moves on to the real size, which the
+// output's close then gives the file.
 class SparseWriter {
 public:
-    SparseWriter(const SparseMap& map, std::FILE* output) : map_(map), output_(output) {}
+    SparseWriter(const SparseMap& map, MemberOutput& output) : map_(map), output_(output) {}
     bool write(const void* data, std::size_t count);
     bool finish();
 
 private:
     const SparseMap& map_;
-    std::FILE* output_;
+    MemberOutput& output_;
     std::size_t segment_ = 0;
     std::uint64_t segmentDone_ = 0;
-    std::uint64_t fileEnd_ = 0;
+    std::uint64_t position_ = 0;
 };
 
 }  // namespace tar

@@ -8,7 +8,7 @@
 #include "core/app_state.h"
 #include "core/decode_ahead.h"
 #include "core/extraction_driver.h"
-#include "core/member_path.h"
+#include "core/member_output.h"
 #include "core/narrow_text.h"
 #include "core/output_files.h"
 #include "formats/stream/compress_stream.h"
@@ -26,13 +26,11 @@ using tar::kBlockSize;
 // name near it is far beyond what a path holds; it only has to be long
 // enough to tell "too long" apart from a name whose ".." components shrink it.
 constexpr std::size_t kNameCapacity = 1024;
-constexpr std::size_t kJoinCapacity = kDestinationCapacity + kNameCapacity + 2;
 // The largest pax extended header read; a larger one is damage or abuse.
 constexpr std::size_t kPaxCapacity = kSniffBufferSize;
 constexpr unsigned kGzipBufferSize = 256 * 1024;
 constexpr std::size_t kChunk = kSniffBufferSize;
 constexpr std::size_t kInputBufferSize = 256 * 1024;
-constexpr std::size_t kOutputBufferSize = 64 * 1024;
 
 std::uint64_t paddedSize(std::uint64_t size) {
     const std::uint64_t blocks = size / kBlockSize + (size % kBlockSize ? 1 : 0);
@@ -53,10 +51,6 @@ bool utf8ToNarrow(const char* utf8, char* out, std::size_t capacity) {
     WCHAR wide[kNameCapacity];
     if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, static_cast<int>(kNameCapacity)) == 0) return false;
     return WideCharToMultiByte(CP_ACP, 0, wide, -1, out, static_cast<int>(capacity), nullptr, nullptr) != 0;
-}
-
-bool writeAll(std::FILE* output, const void* data, std::size_t count) {
-    return count == 0 || std::fwrite(data, 1, count, output) == count;
 }
 
 enum class EntryClass { LongName, Pax, Skipped, Unsupported, Extracted, Sparse };
@@ -100,6 +94,7 @@ struct TarStreamHandler::Walk {
     char longName[kNameCapacity] = {};
     bool paxPending = false;
     tar::PaxOverrides pax;
+    MemberOutput* output = nullptr;
 
     void clearPending() {
         longNamePending = false;
@@ -166,7 +161,7 @@ bool TarStreamHandler::skipBytes(std::uint64_t count) {
 }
 
 bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, char typeflag,
-                                    std::uint64_t size, const char* destFolder, const tar::SparseMap* sparse) {
+                                    std::uint64_t size, const char*, const tar::SparseMap* sparse) {
     const std::uint64_t padded = paddedSize(size);
     const std::uint32_t mode =
         static_cast<std::uint32_t>(tar::numericField(header + tar::kModeOffset, tar::kModeLength));
@@ -203,40 +198,15 @@ bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, cha
     const bool isFolder = typeflag == '5' || typeflag == 'D' || (mode & tar::kModeDirectory) != 0 ||
                           nameEndsWithSeparator;
 
-    // Joined in a buffer that holds any name, so that a name too long for a
-    // path is told apart from one with nothing usable left ("/", "..").
-    char joined[kJoinCapacity];
-    if (!joinMemberPath(joined, sizeof joined, destFolder, memberName)) {
-        if (!isFolder) walk.ok = false;
+    MemberOutput& output = *walk.output;
+    const MemberStart started = isFolder ? output.makeFolder(memberName) : output.open(memberName);
+    if (started != MemberStart::Opened) {
+        // A folder entry with nothing usable left ("/", "..") asks for nothing.
+        if (started == MemberStart::Failed || !isFolder) walk.ok = false;
         return skipBytes(padded);
     }
-    std::size_t length = std::strlen(joined);
-    if (length >= MAX_PATH) {
-        walk.ok = false;
-        return skipBytes(padded);
-    }
-    char outputPath[MAX_PATH];
-    std::memcpy(outputPath, joined, length + 1);
-    sanitizePath(outputPath);
+    if (isFolder) return skipBytes(padded);
 
-    if (isFolder) {
-        if (nameEndsWithSeparator) outputPath[--length] = '\0';
-        PathKind kind = pathKind(outputPath);
-        if (kind != PathKind::Folder && kind != PathKind::StorageFolder) {
-            createFolder(outputPath);
-            kind = pathKind(outputPath);
-            if (kind != PathKind::Folder && kind != PathKind::StorageFolder) walk.ok = false;
-        }
-        return skipBytes(padded);
-    }
-
-    std::FILE* output = openNarrow(outputPath, "wb");
-    if (output == nullptr) {
-        walk.ok = false;
-        return skipBytes(padded);
-    }
-    if (outputBuffer_.empty()) outputBuffer_.resize(kOutputBufferSize);
-    std::setvbuf(output, outputBuffer_.data(), _IOFBF, outputBuffer_.size());
     // Only the bytes the stream really gave reach the file.
     std::uint64_t dataLeft = size;
     std::uint64_t paddedLeft = padded;
@@ -248,8 +218,8 @@ bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, cha
         const std::size_t chunk = paddedLeft < kChunk ? static_cast<std::size_t>(paddedLeft) : kChunk;
         const std::size_t got = readFully(appState.sniffBuffer, chunk);
         const std::size_t keep = got < dataLeft ? got : static_cast<std::size_t>(dataLeft);
-        if (written && !(sparse ? sparseWriter.write(appState.sniffBuffer, keep)
-                                : writeAll(output, appState.sniffBuffer, keep))) {
+        if (written && keep > 0 &&
+            !(sparse ? sparseWriter.write(appState.sniffBuffer, keep) : output.write(appState.sniffBuffer, keep))) {
             written = false;
         }
         dataLeft -= keep;
@@ -260,14 +230,13 @@ bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, cha
         }
     }
     if (sparse && written && complete && !sparseWriter.finish()) written = false;
-    if (std::fclose(output) != 0) written = false;
     if (!written || !complete) {
+        output.abandon();
         walk.ok = false;
         return complete;
     }
-    // The time first: a read-only file takes no new time.
-    setFileTimeFromUnix(outputPath, mtime);
-    setAttributes(outputPath, (mode & tar::kModeOwnerWrite) ? 0x20 : 0x21);
+    const FILETIME modified = fileTimeFromUnix(mtime);
+    if (!output.close(&modified, nullptr, (mode & tar::kModeOwnerWrite) ? 0x20 : 0x21)) walk.ok = false;
     return true;
 }
 
@@ -327,6 +296,8 @@ int TarStreamHandler::extract(const char* path, const char* destFolder) {
     startReadingAhead();
     unsigned char* block = appState.sniffBuffer;
     Walk walk;
+    MemberOutput output(destFolder, MemberNames::Sanitized);
+    walk.output = &output;
     std::size_t got = readFully(block, kBlockSize);
     if (got < kBlockSize) {
         stopReadingAhead();

@@ -4,12 +4,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <memory>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "core/extraction_driver.h"
+#include "core/member_output.h"
 #include "core/member_path.h"
 #include "core/narrow_text.h"
 #include "core/output_files.h"
@@ -55,64 +57,6 @@ bool isSeparator(WCHAR c) { return c == u'/' || c == u'\\'; }
 
 FILETIME fileTimeFrom(std::uint64_t units) {
     return FILETIME{static_cast<DWORD>(units & 0xFFFFFFFFu), static_cast<DWORD>(units >> 32)};
-}
-
-// The zone's offset for the last local day asked about, when it is the
-// same all day long. Asking the system costs file system calls for every
-// item, and the items of one archive mostly share a few days; a day with a
-// zone change in it is looked up item by item.
-struct ZoneOffsetCache {
-    bool valid = false;
-    bool uniform = false;
-    std::uint32_t day = 0;  // the DOS date
-    std::int64_t localToUtc = 0;
-};
-
-std::int64_t unitsOf(const FILETIME& t) {
-    return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-}
-
-// The offset that turns the local time calendar into UTC, in file time units.
-bool zoneOffsetAt(const SYSTEMTIME& calendar, std::int64_t& localToUtc) {
-    FILETIME local{};
-    FILETIME utc{};
-    if (!SystemTimeToFileTime(&calendar, &local) || !LocalFileTimeToFileTime(&local, &utc)) return false;
-    localToUtc = unitsOf(utc) - unitsOf(local);
-    return true;
-}
-
-// A DOS date-time (date in the high 16 bits) is local time. An invalid one
-// gives the zero time, which leaves the file's own time alone.
-FILETIME fileTimeFromDos(std::uint32_t dosDateTime, ZoneOffsetCache& zone) {
-    const std::uint32_t date = dosDateTime >> 16;
-    const std::uint32_t time = dosDateTime & 0xFFFF;
-    SYSTEMTIME calendar{};
-    calendar.wYear = static_cast<WORD>((date >> 9) + 1980);
-    calendar.wMonth = static_cast<WORD>((date >> 5) & 15);
-    calendar.wDay = static_cast<WORD>(date & 31);
-    calendar.wHour = static_cast<WORD>(time >> 11);
-    calendar.wMinute = static_cast<WORD>((time >> 5) & 63);
-    calendar.wSecond = static_cast<WORD>((time & 31) * 2);
-    FILETIME local{};
-    if (!SystemTimeToFileTime(&calendar, &local)) return FILETIME{};
-    if (!zone.valid || zone.day != date) {
-        SYSTEMTIME dayStart = calendar;
-        dayStart.wHour = dayStart.wMinute = dayStart.wSecond = 0;
-        SYSTEMTIME dayEnd = calendar;
-        dayEnd.wHour = 23;
-        dayEnd.wMinute = 59;
-        dayEnd.wSecond = 59;
-        std::int64_t atStart = 0;
-        std::int64_t atEnd = 0;
-        zone.valid = zoneOffsetAt(dayStart, atStart) && zoneOffsetAt(dayEnd, atEnd);
-        zone.uniform = zone.valid && atStart == atEnd;
-        zone.day = date;
-        zone.localToUtc = atStart;
-    }
-    std::int64_t localToUtc = zone.localToUtc;
-    if (!zone.uniform && !zoneOffsetAt(calendar, localToUtc)) return FILETIME{};
-    const std::int64_t utc = unitsOf(local) + localToUtc;
-    return utc < 0 ? FILETIME{} : fileTimeFrom(static_cast<std::uint64_t>(utc));
 }
 
 FILETIME fileTimeFromUnixSeconds(std::int32_t seconds) {
@@ -238,8 +182,7 @@ struct ZipReader {
     std::string password;
     bool hasPassword = false;
     std::string baseFolder;  // narrow, without a trailing separator
-    std::string lastParentMade;
-    ZoneOffsetCache zone;
+    std::unique_ptr<MemberOutput> output;
     std::vector<char> nameBuffer;
     std::vector<std::uint8_t> extraBuffer;
     std::vector<std::uint8_t> centralExtra;
@@ -424,29 +367,10 @@ ZipResult describeItem(ZipReader& reader, std::int32_t index, ZipItem& item, Ite
     if (!name.empty() && isSeparator(name.back())) item.attributes |= FILE_ATTRIBUTE_DIRECTORY;
     item.compressedSize = static_cast<std::int64_t>(info.compressed_size & 0x7FFFFFFFFFFFFFFFull);
     item.uncompressedSize = static_cast<std::int64_t>(info.uncompressed_size & 0x7FFFFFFFFFFFFFFFull);
-    const FILETIME dosTime = fileTimeFromDos(detail.dosDate, reader.zone);
+    const FILETIME dosTime = reader.output ? reader.output->fileTimeFromDos(detail.dosDate) : FILETIME{};
     item.modifyTime = item.accessTime = item.creationTime = dosTime;
     applyExtendedTimestamp(reader.extraBuffer.data(), extraLength, item);
     return ZRES_OK;
-}
-
-// Creates the folders of target from the base folder on (the whole of
-// target with includeLast, else its parent), stepping over double-byte
-// characters so that a second byte 0x5C never splits a name. The last folder
-// made is remembered: items of one folder follow each other.
-void makeFolders(ZipReader& reader, const char* target, bool includeLast) {
-    std::string path(target);
-    if (!includeLast) {
-        const char* last = lastCharOf(target, '\\');
-        if (last == nullptr) return;
-        path.resize(static_cast<std::size_t>(last - target));
-    }
-    if (path.empty() || path == reader.lastParentMade) return;
-    for (const char* p = path.c_str() + std::min(reader.baseFolder.size(), path.size()); *p; p = nextChar(p)) {
-        if (*p == '\\' && p != path.c_str()) createFolder(std::string(path.c_str(), p).c_str());
-    }
-    createFolder(path.c_str());
-    reader.lastParentMade = path;
 }
 
 // Where an item's bytes go. The target is created at the first write that
@@ -455,21 +379,17 @@ void makeFolders(ZipReader& reader, const char* target, bool includeLast) {
 // matches one time in 256) is found out before an existing file is replaced.
 // Small items are then checked whole, CRC included, before the target exists.
 struct ItemSink {
-    const WCHAR* path;
-    DWORD attributes;
+    MemberOutput& output;
+    const char* name;
     bool holdBack;
     std::vector<std::uint8_t>& held;
-    HANDLE file = INVALID_HANDLE_VALUE;
+    bool opened = false;
 
     bool open() {
-        if (file != INVALID_HANDLE_VALUE) return true;
-        file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
-        return file != INVALID_HANDLE_VALUE;
+        if (!opened) opened = output.open(name) == MemberStart::Opened;
+        return opened;
     }
-    bool writeThrough(const std::uint8_t* data, std::size_t count) {
-        DWORD written = 0;
-        return WriteFile(file, data, static_cast<DWORD>(count), &written, nullptr) && written == count;
-    }
+    bool writeThrough(const std::uint8_t* data, std::size_t count) { return output.write(data, count); }
     // ZRES_OK, ZRES_NO_FILE or ZRES_WRITE.
     ZipResult write(const std::uint8_t* data, std::size_t count) {
         if (holdBack && held.size() + count <= kHeldOutput) {
@@ -630,7 +550,8 @@ ZipResult setZipBaseFolder(ZipHandle* handle, const WCHAR* folder) {
     }
     if (!base.empty()) createFolderPath(base.c_str());
     handle->reader->baseFolder = base;
-    handle->reader->lastParentMade.clear();
+    handle->reader->output.reset(new (std::nothrow) MemberOutput(base.c_str(), MemberNames::AsStored));
+    if (!handle->reader->output) return finish(ZRES_NO_MEMORY);
     return finish(ZRES_OK);
 }
 
@@ -683,27 +604,14 @@ ZipResult extractZipItem(ZipHandle* handle, std::int32_t index, const WCHAR* fil
     std::vector<char> narrowName(static_cast<std::size_t>(narrowSize));
     if (!toNarrow(fileName, narrowName.data(), narrowName.size())) return finish(ZRES_NO_FILE);
     const bool isFolder = (item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    char target[MAX_PATH];
-    if (!joinMemberPath(target, sizeof target, reader.baseFolder.c_str(), narrowName.data())) {
-        // A folder entry naming the base folder itself ("./") asks for
-        // nothing; a name too long for a path is refused.
-        std::vector<char> alone(narrowName.size() + 2);
-        const bool namesBase = isFolder && !joinMemberPath(alone.data(), alone.size(), "", narrowName.data());
-        return finish(namesBase ? ZRES_OK : ZRES_NO_FILE);
-    }
-    WCHAR wideTarget[MAX_PATH];
-
+    if (!reader.output) return finish(ZRES_ARGS);
+    MemberOutput& output = *reader.output;
     if (isFolder) {
-        std::size_t length = std::strlen(target);
-        if (length > 0 && target[length - 1] == '\\' && lastCharOf(target, '\\') == target + length - 1) {
-            target[length - 1] = '\0';
-        }
-        makeFolders(reader, target, true);
-        return finish(pathKind(target) == PathKind::Missing || pathKind(target) == PathKind::File ? ZRES_NO_FILE
-                                                                                                  : ZRES_OK);
+        // A folder entry naming the base folder itself ("./") asks for nothing.
+        const MemberStart made = output.makeFolder(narrowName.data());
+        return finish(made == MemberStart::Failed ? ZRES_NO_FILE : ZRES_OK);
     }
     if (!detail.decodable) return finish(ZRES_UNSUPPORTED);
-    if (!toWide(target, wideTarget, MAX_PATH)) return finish(ZRES_NO_FILE);
 
     // The password is checked before the target exists, so a wrong one
     // leaves an existing file of that name as it was.
@@ -734,21 +642,20 @@ ZipResult extractZipItem(ZipHandle* handle, std::int32_t index, const WCHAR* fil
         reader.inputBuffer.resize(kInputChunk);
         reader.outputBuffer.resize(kOutputChunk);
     }
-    makeFolders(reader, target, false);
-    const DWORD fileAttributes = item.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-    ItemSink output{wideTarget, fileAttributes, encrypted, reader.heldOutput};
+    ItemSink sink{output, narrowName.data(), encrypted, reader.heldOutput};
     reader.heldOutput.clear();
-    result = emptyItem ? ZRES_OK : copyItemData(reader, detail, packedAt, packedLeft, encrypted ? &keys : nullptr, output);
+    result = emptyItem ? ZRES_OK : copyItemData(reader, detail, packedAt, packedLeft, encrypted ? &keys : nullptr, sink);
     if (result == ZRES_OK) {
-        result = output.release();
-    } else if (output.file == INVALID_HANDLE_VALUE && encrypted) {
+        result = sink.release();
+    } else if (!sink.opened && encrypted) {
         // Nothing was written: the data did not decrypt to this item.
         result = ZRES_PASSWORD;
     }
-    if (output.file != INVALID_HANDLE_VALUE) {
-        if (result == ZRES_OK) SetFileTime(output.file, &item.creationTime, &item.accessTime, &item.modifyTime);
-        CloseHandle(output.file);
+    if (sink.opened) {
+        const DWORD attributes = item.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                    FILE_ATTRIBUTE_SYSTEM);
+        if (result != ZRES_OK) output.abandon();
+        else if (!output.close(&item.modifyTime, &item.accessTime, attributes)) result = ZRES_WRITE;
     }
     return finish(result);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/format_handler.h"
+#include "core/member_output.h"
 #include "core/member_path.h"
 #include "core/narrow_text.h"
 #include "core/output_files.h"
@@ -192,4 +193,30 @@ TEST_F(NarrowPaths, ReadLineEndings) {
     EXPECT_STREQ(readLine(buffer, 5, file), "4567");
     EXPECT_STREQ(readLine(buffer, 5, file), "89");
     std::fclose(file);
+}
+
+// Member names that do not decode in code page 932 are written all the same,
+// the bytes made visible; no two stored names give the same file name.
+TEST_F(NarrowPaths, UndecodableMemberNamesAreWrittenUnderDistinctVisibleNames) {
+    struct Case {
+        const char* stored;
+        std::string onDisk;
+    };
+    const Case cases[] = {
+        {"\xA4\xA2.txt", "\xEF\xBD\xA4\xEF\xBD\xA2.txt"},                       // EUC-JP: half-width kana
+        {"\xFF\xFE", "\xEF\xBF\xBD" "FF" "\xEF\xBF\xBD" "FE"},                   // nothing decodes
+        {"\xFF\xFD", "\xEF\xBF\xBD" "FF" "\xEF\xBF\xBD" "FD"},                   // differs in one byte only
+        {"a\x81/b", "a\xEF\xBF\xBD" "81" "\xEF\xBF\xBD" "2F" "b"},               // a bad pair never splits
+        {"\xED\x40", "\xEF\xBF\xBD" "ED" "\xEF\xBF\xBD" "40"},                   // decodes but not back
+    };
+    testing_support::makeDirectories(host("\\out"));
+    MemberOutput output("\\out", MemberNames::Sanitized);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        ASSERT_EQ(output.open(c.stored), MemberStart::Opened);
+        ASSERT_TRUE(output.write(c.stored, std::strlen(c.stored)));
+        ASSERT_TRUE(output.close(nullptr, nullptr, 0));
+        EXPECT_EQ(testing_support::readFile(host("\\out\\") + c.onDisk), c.stored);
+    }
+    EXPECT_EQ(testing_support::listFiles(host("\\out")).size(), std::size(cases));
 }

@@ -29,7 +29,7 @@ class Association : public testing_support::DeviceSandbox {
 protected:
     void SetUp() override {
         DeviceSandbox::SetUp();
-        if (const char* data = std::getenv("XDG_DATA_HOME")) savedData_ = data;
+        savedData_ = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
         setenv("XDG_DATA_HOME", (root() + "/data").c_str(), 1);
         savedInstance_ = appState.moduleInstance;
         appState.moduleInstance = programInstance();
@@ -41,11 +41,7 @@ protected:
     void TearDown() override {
         headless::uninstall();
         appState.moduleInstance = savedInstance_;
-        if (savedData_.empty()) {
-            unsetenv("XDG_DATA_HOME");
-        } else {
-            setenv("XDG_DATA_HOME", savedData_.c_str(), 1);
-        }
+        setenv("XDG_DATA_HOME", savedData_.c_str(), 1);
         DeviceSandbox::TearDown();
     }
 
@@ -60,37 +56,33 @@ protected:
             headless::chooseMenu(cancel ? IDCANCEL : IDOK);
         });
         headless::answerNextMessageBox(answer);
-        int result = runAssociationDialog();
-        EXPECT_EQ(result, cancel ? 0 : 1);
+        EXPECT_EQ(runAssociationDialog(), cancel ? 0 : 1);
         EXPECT_FALSE(headless::ranOutOfSteps());
         return checked;
     }
 
     static bool keyExists(const std::u16string& key) {
         HKEY handle = nullptr;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, 0, &handle) != ERROR_SUCCESS)
-            return false;
+        LONG status = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, 0, &handle);
         RegCloseKey(handle);
-        return true;
+        return status == ERROR_SUCCESS;
     }
-    // The key's named value "Default", or "<none>".
+    // The key's named value "Default" (stored with its NUL), or "<none>".
     static std::u16string value(const std::u16string& key) {
         HKEY handle = nullptr;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, 0, &handle) != ERROR_SUCCESS)
-            return u"<none>";
         WCHAR data[600] = {};
         DWORD size = sizeof data - sizeof(WCHAR), type = 0;
-        LONG status = RegQueryValueExW(handle, u"Default", nullptr, &type,
-                                       reinterpret_cast<BYTE*>(data), &size);
+        LONG status = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, 0, &handle);
+        if (status == ERROR_SUCCESS)
+            status = RegQueryValueExW(handle, u"Default", nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
         RegCloseKey(handle);
         if (status != ERROR_SUCCESS || type != REG_SZ) return u"<none>";
-        EXPECT_EQ(size, (std::char_traits<char16_t>::length(data) + 1) * 2) << "stored with its NUL";
+        EXPECT_EQ(size, (std::char_traits<char16_t>::length(data) + 1) * 2);
         return data;
     }
     static void setValue(const std::u16string& key, const std::u16string& text) {
         HKEY handle = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, 0, nullptr,
-                                  &handle, nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, 0, nullptr, &handle, nullptr),
                   ERROR_SUCCESS);
         RegSetValueExW(handle, u"Default", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                        static_cast<DWORD>((text.size() + 1) * 2));
@@ -137,6 +129,14 @@ TEST_F(Association, CheckingTypesRegistersThemInTheRegistryAndOnTheDesktop) {
     // NTX has no standard MIME type and gets one declared.
     std::string entry = readFile(desktopEntry());
     EXPECT_NE(entry.find("Exec=\"" + hostProgram() + "\" %f\n"), std::string::npos) << entry;
+    // It shadows the installed entry, so it shows the same name and icon.
+    const std::string installed = readFile(TOVRIN_FIXTURES_DIR "/../../data/tovrin-unpacker.desktop");
+    for (const char* key : {"\nName=", "\nIcon="}) {
+        std::size_t at = installed.find(key);
+        ASSERT_NE(at, std::string::npos) << key;
+        std::string line = installed.substr(at, installed.find('\n', at + 1) - at + 1);
+        EXPECT_NE(entry.find(line), std::string::npos) << line << entry;
+    }
     EXPECT_NE(entry.find("MimeType=application/zip;application/x-tovrin-ntx;\n"),
               std::string::npos)
         << entry;

@@ -64,23 +64,6 @@ TEST_F(CompressDecoding, LargeInputsFillTheTableAtEachWidth) {
     }
 }
 
-TEST_F(CompressDecoding, StreamReadsOfAnySizeGiveTheSameBytes) {
-    for (const char* name : {"width-16.Z", "clear.Z"}) {
-        const std::string path = place(name, fixture(name));
-        std::string first;
-        for (std::size_t count : {1048576u, 1u, 7u, 4096u}) {
-            CompressStream* stream = compressStreamOpen(path.c_str());
-            ASSERT_NE(stream, nullptr);
-            std::string all, buffer(count, '\0');
-            while (std::size_t got = compressStreamRead(&buffer[0], count, stream)) all.append(buffer, 0, got);
-            EXPECT_FALSE(compressStreamFailed(stream));
-            compressStreamClose(stream);
-            if (first.empty()) first = all;
-            EXPECT_TRUE(sameBytes(all, first)) << name << " in reads of " << count;
-        }
-    }
-}
-
 TEST_F(CompressFailures, CorruptCodesKeepTheDecodedPrefix) {
     EXPECT_EQ(decoded("beyond", {'a', 'b', 300, 'c'}, kBlockMode16, 0), "ab");  // next free is 258
     EXPECT_EQ(decoded("first", {300, 'a'}, kBlockMode16, 0), "");  // nothing defined yet
