@@ -17,7 +17,7 @@ const char kUsage[] =
     "       tovrin-unpacker --help | --version\n"
     "\n"
     "Extracts TAR (plain, gzip, bzip2 or compress wrapped), LZH, ARJ, ZIP, cabinet,\n"
-    "gzip, bzip2, compress (.Z), Base64/MIME, UUencoded and yEnc files.\n"
+    "gzip, bzip2, compress (.Z), Base64/MIME, UUencoded, XXencoded and yEnc files.\n"
     "\n"
     "Forms:\n"
     "  (no arguments)      open the main dialog\n"

@@ -9,6 +9,7 @@
 #include "core/format_handler.h"
 #include "core/narrow_text.h"
 #include "core/request_outcome.h"
+#include "core/request_settings.h"
 #include "formats/handler_registry.h"
 #include "platform/files.h"
 #include "platform/text_conversion.h"
@@ -119,6 +120,7 @@ int runProgram(const WCHAR* commandLine) {
     }
     appState.commandLine = commandLine;
     appState.handlerListHead = buildHandlerList();
+    useRequestSettings(&storedRequestSettings());
     appState.optionCreateFolder = readCreateFolder() ? 1 : 0;
     appState.optionOpenFolder = readOpenFolder() ? 1 : 0;
 

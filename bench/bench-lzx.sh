@@ -9,7 +9,7 @@
 # TOVRIN_BUILD_DIR (default <repo>/build-release).
 #
 # No packer here writes LZX, so the cabinets come from the project's test
-# encoder (tests/tools/make_lzx_cab.cc, built with g++ -O2), made once in
+# encoder (bench/tools/make_lzx_cab.cpp, built with g++ -O2), made once in
 # $work/lzx and kept while their recipe matches: big.cab, the shared 64 MiB
 # "data" of make-input.sh with the call translation on; tree.cab, 5,000
 # files of 0-12 KiB in 50 folders, in one folder. The encoder is greedy and
@@ -32,8 +32,8 @@ bench_build
 recipe="lzx-v1"
 if [[ "$(cat "$lzxwork/recipe" 2> /dev/null)" != "$recipe" ]]; then
     rm -rf "$lzxwork/tree" "$lzxwork/big" "$lzxwork"/*.cab
-    g++ -std=c++17 -O2 -I"$repo" -o "$lzxwork/make_lzx_cab" \
-        "$repo/tests/tools/lzx_encoder.cpp" "$repo/tests/tools/make_lzx_cab.cc"
+    g++ -std=c++17 -O2 -I"$repo" -o "$lzxwork/make_lzx_cab" "$repo/bench/tools/lzx_encoder.cpp" \
+        "$repo/bench/tools/make_lzx_cab.cpp" "$repo/tests/formats/cab/cab_builder.cpp" -lz
     bench_make_tree "$lzxwork/tree" lzx-bench
     (cd "$lzxwork/tree" && find . -type f | sed 's|^\./||' | LC_ALL=C sort |
         xargs "$lzxwork/make_lzx_cab" ../tree.cab 21 --keep-paths)

@@ -1,5 +1,6 @@
 // The program's global state record, shared by every subsystem. Plain data,
-// used by one request at a time on the one UI thread.
+// used by one request at a time on the one UI thread. The window's own state
+// (its handle, menu bar and activation record) lives with the window in ui/.
 #pragma once
 
 #include <cstdint>
@@ -11,24 +12,11 @@ class FormatHandler;
 constexpr std::size_t kSniffBufferSize = 1048576;
 constexpr std::size_t kPasswordBufferSize = 256;  // 255 bytes of text + NUL
 
-// The shell's activation record of the main window.
-struct SHACTIVATEINFO {
-    DWORD cbSize;
-    HWND hwndLastFocus;
-    UINT fSipUp : 1;
-    UINT fSipOnDeactivation : 1;
-    UINT fActive : 1;
-    UINT fReserved : 29;
-};
-
 struct AppState {
     HINSTANCE moduleInstance = nullptr;
     std::uint8_t* sniffBuffer = nullptr;
     FormatHandler* handlerListHead = nullptr;
     const WCHAR* commandLine = nullptr;
-    HWND mainWindow = nullptr;
-    HWND mainMenuBar = nullptr;
-    SHACTIVATEINFO activationInfo{};
     WCHAR archivePathWide[MAX_PATH] = {};
     char archivePathNarrow[MAX_PATH] = {};
     char password[kPasswordBufferSize] = {};

@@ -8,13 +8,25 @@
 #include "core/format_handler.h"
 #include "core/narrow_text.h"
 #include "core/output_files.h"
+#include "core/progress.h"
 #include "platform/files.h"
 #include "platform/process.h"
-#include "ui/settings_store.h"
+#include "core/request_settings.h"
 
 namespace {
 
 constexpr std::size_t kBaseNameCapacity = 264;
+
+const RequestSettings* installedSettings = nullptr;
+
+bool settingCreateFolder() {
+    return installedSettings && installedSettings->readCreateFolder();
+}
+bool settingOpenFolder() { return installedSettings && installedSettings->readOpenFolder(); }
+void settingExtractPath(char* buffer, std::size_t capacity) {
+    buffer[0] = '\0';
+    if (installedSettings) installedSettings->readExtractPath(buffer, capacity);
+}
 
 // Reads the head of the file into the SniffBuffer and takes its size.
 // False when the file cannot be opened.
@@ -99,8 +111,8 @@ void ExtractionDriver(const char* archivePath) {
     }
     FormatHandler* chosen = chooseHandler(archivePath, fileSize);
 
-    appState.optionCreateFolder = readCreateFolder() ? 1 : 0;
-    appState.optionOpenFolder = readOpenFolder() ? 1 : 0;
+    appState.optionCreateFolder = settingCreateFolder() ? 1 : 0;
+    appState.optionOpenFolder = settingOpenFolder() ? 1 : 0;
 
     char baseName[kBaseNameCapacity];
     if (!lookUpBaseName(archivePath, baseName)) {
@@ -115,19 +127,25 @@ void ExtractionDriver(const char* archivePath) {
     char archiveCopy[kArchivePathCapacity];
     std::memcpy(archiveCopy, archivePath, std::strlen(archivePath) + 1);
     char destination[kDestinationCapacity];
-    readExtractPath(destination, kDestinationCapacity);
+    settingExtractPath(destination, kDestinationCapacity);
     if (appState.optionCreateFolder && !appendFolderForArchive(destination, baseName)) {
         appState.failedCount += 1;
         return;
     }
     createFolderPath(destination);
 
-    if (chosen->extract(archiveCopy, destination) == 0) {
+    beginArchiveProgress(archiveCopy);
+    const int extracted = chosen->extract(archiveCopy, destination);
+    endArchiveProgress(extracted != 0);
+    if (extracted == 0) {
         appState.failedCount += 1;
         return;
     }
     if (appState.optionOpenFolder) openDestinationFolder(destination);
 }
+
+void useRequestSettings(const RequestSettings* settings) { installedSettings = settings; }
+const RequestSettings* requestSettings() { return installedSettings; }
 
 const char* requestPassword() { return appState.password; }
 

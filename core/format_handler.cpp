@@ -3,7 +3,7 @@
 #include "core/narrow_text.h"
 
 FormatHandler::~FormatHandler() {
-    // The list is short (fourteen handlers), so the recursion stays shallow.
+    // The list is short (fifteen handlers), so the recursion stays shallow.
     delete next;
 }
 

@@ -4,10 +4,10 @@
 
 #include "core/member_path.h"
 #include "core/narrow_text.h"
+#include "core/progress.h"
 #include "platform/file_times.h"
 #include "platform/files.h"
 #include "platform/text_conversion.h"
-#include "platform/win/progress_hook.h"
 
 namespace {
 
@@ -37,86 +37,95 @@ ssize_t writeToOutput(void* cookie, const char* data, std::size_t count) {
 
 }  // namespace
 
-MemberOutput::MemberOutput(const char* destFolder, MemberNames names) : destFolder_(destFolder), names_(names) {}
+MemberOutput::MemberOutput(const char* destFolder, MemberNames names)
+    : destFolder_(memberNameToUtf16(destFolder)), names_(names) {}
 
 MemberOutput::~MemberOutput() { abandon(); }
 
-MemberStart MemberOutput::confine(const char* storedName, bool wantsFolder) {
-    bool folder = wantsFolder;
-    // Joined in a buffer that holds any name, so that a name too long for a
-    // path is told apart from one with nothing usable left.
-    std::string joined(destFolder_.size() + std::strlen(storedName) + 3, '\0');
-    if (!joinMemberPath(&joined[0], joined.size(), destFolder_.c_str(), storedName)) {
-        return MemberStart::NothingUsable;
-    }
+MemberStart MemberOutput::confine(const std::u16string& name, bool wantsFolder) {
+    // Confined as UTF-8, where a separator is only ever a separator.
+    std::string utf8;
+    if (!utf16ToUtf8(name, utf8)) return MemberStart::Failed;
+    std::string joined(utf8.size() + 3, '\0');
+    if (!joinMemberPath(&joined[0], joined.size(), "", utf8.c_str(), false)) return MemberStart::NothingUsable;
     joined.resize(std::strlen(joined.c_str()));
-    if (joined.size() >= MAX_PATH) return MemberStart::Failed;
     if (names_ == MemberNames::Sanitized) {
-        for (char* p = &joined[destFolder_.size()]; *p; p = nextChar(p)) {
-            const auto byte = static_cast<unsigned char>(*p);
-            if (!isLeadByte(byte) && byte != '\\' && !mayNameFile(byte)) *p = '_';
+        for (char& c : joined) {
+            if (c != '\\' && !mayNameFile(static_cast<unsigned char>(c))) c = '_';
         }
     }
-    const char* last = lastCharOf(joined.c_str(), '\\');
-    if (last && last[1] == '\0') {
-        joined.pop_back();
-        last = lastCharOf(joined.c_str(), '\\');
+    std::u16string confined;
+    if (!utf8ToUtf16(joined, confined)) return MemberStart::Failed;
+    path_ = destFolder_ + confined;
+    bool folder = wantsFolder;
+    if (path_.back() == u'\\') {
+        path_.pop_back();
         folder = true;
     }
-    path_ = joined;
+    if (path_.size() >= MAX_PATH) return MemberStart::Failed;
     if (folder) {
         if (!makeFolders(path_)) return MemberStart::Failed;
         return wantsFolder ? MemberStart::Opened : MemberStart::FolderMade;
     }
-    if (last && static_cast<std::size_t>(last - joined.c_str()) > destFolder_.size() &&
-        !makeFolders(std::string(joined.c_str(), last))) {
+    const std::size_t last = path_.rfind(u'\\');
+    if (last != std::u16string::npos && last > destFolder_.size() && !makeFolders(path_.substr(0, last))) {
         return MemberStart::Failed;
     }
     return MemberStart::Opened;
 }
 
-bool MemberOutput::makeFolders(const std::string& folder) {
+bool MemberOutput::makeFolders(const std::u16string& folder) {
     if (foldersMade_.count(folder)) return true;
     // Members of one folder follow each other: the deepest folder is tried
     // first, and only when its parent is missing are the levels above made.
-    std::u16string wide = memberNameToUtf16(folder.c_str());
-    if (!CreateDirectoryW(wide.c_str(), nullptr)) {
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) {
         const DWORD error = GetLastError();
         if (error == ERROR_PATH_NOT_FOUND) {
-            const char* last = lastCharOf(folder.c_str(), '\\');
-            if (!last || static_cast<std::size_t>(last - folder.c_str()) < destFolder_.size() ||
-                !makeFolders(std::string(folder.c_str(), last)) || !CreateDirectoryW(wide.c_str(), nullptr)) {
+            const std::size_t last = folder.rfind(u'\\');
+            if (last == std::u16string::npos || last < destFolder_.size() || !makeFolders(folder.substr(0, last)) ||
+                !CreateDirectoryW(folder.c_str(), nullptr)) {
                 return false;
             }
-        } else if (error != ERROR_ALREADY_EXISTS ||
-                   (GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-                   GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        } else if (error != ERROR_ALREADY_EXISTS) {
             return false;
+        } else {
+            const DWORD attributes = GetFileAttributesW(folder.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
         }
     }
     foldersMade_.insert(folder);
     return true;
 }
 
-MemberStart MemberOutput::makeFolder(const char* storedName) {
+MemberStart MemberOutput::makeFolder(const char* storedName, UINT claimedCodePage) {
     abandon();
-    return confine(storedName, true);
+    return confine(memberNameToUtf16(storedName, claimedCodePage), true);
 }
 
-MemberStart MemberOutput::open(const char* storedName) { return start(storedName, nullptr); }
-
-MemberStart MemberOutput::openAt(const char* storedName, std::uint64_t size) { return start(storedName, &size); }
-
-MemberStart MemberOutput::start(const char* storedName, const std::uint64_t* size) {
+MemberStart MemberOutput::makeFolder(const WCHAR* name) {
     abandon();
-    const MemberStart confined = confine(storedName, false);
+    return confine(name, true);
+}
+
+MemberStart MemberOutput::open(const char* storedName, UINT claimedCodePage) {
+    return start(memberNameToUtf16(storedName, claimedCodePage), nullptr);
+}
+
+MemberStart MemberOutput::open(const WCHAR* name) { return start(name, nullptr); }
+
+MemberStart MemberOutput::openAt(const char* storedName, std::uint64_t size) {
+    return start(memberNameToUtf16(storedName), &size);
+}
+
+MemberStart MemberOutput::start(const std::u16string& name, const std::uint64_t* size) {
+    abandon();
+    const MemberStart confined = confine(name, false);
     if (confined != MemberStart::Opened) return confined;
-    const std::u16string wide = memberNameToUtf16(path_.c_str());
     replaced_ = false;
-    descriptor_ = size ? openMemberFileAt(wide.c_str(), *size) : openMemberFile(wide.c_str(), replaced_);
+    descriptor_ = size ? openMemberFileAt(path_.c_str(), *size) : openMemberFile(path_.c_str(), replaced_);
     if (descriptor_ < 0) return MemberStart::Failed;
     // The one place that tells the progress display about a member.
-    if (!size) reportOutputCreated(wide.c_str());
+    if (!size) reportOutputCreated(path_.c_str());
     if (buffer_.empty()) buffer_.resize(kBufferSize);
     buffered_ = 0;
     failed_ = false;
@@ -130,6 +139,7 @@ bool MemberOutput::flush() {
     if (!failed_ && !writeMemberFile(descriptor_, at, buffer_.data(), buffered_)) failed_ = true;
     buffered_ = 0;
     writtenEnd_ = position_;
+    reportOutputWritten();
     return !failed_;
 }
 
@@ -142,6 +152,7 @@ bool MemberOutput::write(const void* data, std::size_t count) {
             if (!writeMemberFile(descriptor_, position_, in, count)) return !(failed_ = true);
             position_ += count;
             writtenEnd_ = position_;
+            reportOutputWritten();
             return true;
         }
     }

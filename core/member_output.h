@@ -7,8 +7,9 @@
 // Safety: a name never leads outside the destination (joinMemberPath); a
 // symbolic link, folder, FIFO, device or read-only file is never written
 // into; an existing file is replaced only once it is known to be writable.
-// Names whose bytes do not decode are written all the same, with the bytes
-// made visible (memberNameToUtf16).
+// A name is read in the encoding it claims (the OEM code page unless said
+// otherwise); names whose bytes do not decode are written all the same, with
+// the bytes made visible (memberNameToUtf16).
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/text_conversion.h"
 #include "platform/win_types.h"
 
 // How stored names are turned into file names.
@@ -45,13 +47,17 @@ public:
     MemberOutput(const MemberOutput&) = delete;
     MemberOutput& operator=(const MemberOutput&) = delete;
 
-    // Creates the file for storedName, its folders first.
-    MemberStart open(const char* storedName);
+    // Creates the file for storedName, its folders first. claimedCodePage:
+    // CP_UTF8 for a name that says it is UTF-8, else the OEM code page.
+    MemberStart open(const char* storedName, UINT claimedCodePage = CP_OEMCP);
+    // The same for a name already decoded (the ZIP reader layer's names).
+    MemberStart open(const WCHAR* name);
     // Opens the existing file for storedName to go on at its end, which
     // must be at size (a member continued from the previous volume).
     MemberStart openAt(const char* storedName, std::uint64_t size);
     // Makes the folder storedName names (a folder entry).
-    MemberStart makeFolder(const char* storedName);
+    MemberStart makeFolder(const char* storedName, UINT claimedCodePage = CP_OEMCP);
+    MemberStart makeFolder(const WCHAR* name);
 
     bool write(const void* data, std::size_t count);
     // Moves forward without writing: the skipped bytes read as zeros (a
@@ -73,19 +79,16 @@ public:
     // invalid one gives the zero time, which close() leaves alone.
     FILETIME fileTimeFromDos(std::uint32_t dosDateTime);
 
-    // The output path of the open (or last) member, narrow.
-    const char* path() const { return path_.c_str(); }
-
 private:
-    MemberStart confine(const char* storedName, bool folder);
-    bool makeFolders(const std::string& folder);
-    MemberStart start(const char* storedName, const std::uint64_t* size);
+    MemberStart confine(const std::u16string& name, bool folder);
+    bool makeFolders(const std::u16string& folder);
+    MemberStart start(const std::u16string& name, const std::uint64_t* size);
     bool flush();
 
-    std::string destFolder_;
+    std::u16string destFolder_;
     MemberNames names_;
-    std::string path_;
-    std::unordered_set<std::string> foldersMade_;
+    std::u16string path_;  // of the open (or last) member
+    std::unordered_set<std::u16string> foldersMade_;
     std::vector<char> buffer_;
     std::size_t buffered_ = 0;
     int descriptor_ = -1;

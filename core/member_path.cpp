@@ -29,7 +29,7 @@ bool fail(char* buffer, std::size_t capacity) {
 }  // namespace
 
 bool joinMemberPath(char* buffer, std::size_t capacity, const char* destFolder,
-                    const char* storedName) {
+                    const char* storedName, bool doubleByte) {
     if (capacity == 0) return false;
     std::size_t used = 0;
     buffer[0] = '\0';
@@ -52,7 +52,7 @@ bool joinMemberPath(char* buffer, std::size_t capacity, const char* destFolder,
         }
         endsWithSeparator = false;
         const char* start = p;
-        while (*p && !isSeparator(*p)) p = nextChar(p);
+        while (*p && !isSeparator(*p)) p = doubleByte ? nextChar(p) : p + 1;
         std::size_t length = static_cast<std::size_t>(p - start);
         if (length == 1 && start[0] == '.') continue;
         if (length == 2 && start[0] == '.' && start[1] == '.') {

@@ -8,13 +8,13 @@
 // only name something below destFolder: separators `\` and `/` are both
 // honoured, a drive prefix ("C:") and leading separators are dropped, "." and
 // empty components vanish, ".." removes the component before it and never
-// climbs above destFolder. Double-byte characters are kept whole (their
-// second byte is never a separator). A name that ends in a separator keeps
-// one trailing `\`.
+// climbs above destFolder. With doubleByte, double-byte characters are kept
+// whole (their second byte is never a separator); without, every byte stands
+// alone (UTF-8). A name that ends in a separator keeps one trailing `\`.
 // Returns false (buffer empty) when nothing usable remains or the result does
 // not fit in capacity bytes.
 bool joinMemberPath(char* buffer, std::size_t capacity, const char* destFolder,
-                    const char* storedName);
+                    const char* storedName, bool doubleByte = true);
 
 // For single-stream outputs whose name comes from the data (a gzip header's
 // name): only the last component of storedName is used. False when it is

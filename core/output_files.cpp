@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/narrow_text.h"
+#include "core/progress.h"
 #include "platform/file_times.h"
 #include "platform/files.h"
 
@@ -17,7 +18,10 @@ constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000LL;
 std::FILE* openNarrow(const char* path, const char* mode) {
     WCHAR widePath[MAX_PATH];
     if (!toWide(path, widePath, MAX_PATH)) return nullptr;
-    return openDeviceStream(widePath, mode);
+    std::FILE* stream = openDeviceStream(widePath, mode);
+    if (!stream || (mode[0] == 'r' && !std::strchr(mode, '+'))) return stream;
+    reportOutputCreated(widePath);
+    return watchOutputStream(stream);
 }
 
 int openNarrowReadDescriptor(const char* path) {

@@ -44,5 +44,6 @@ FormatHandler* buildHandlerList() {
     add(head, new (std::nothrow) CabHandler());
     add(head, new (std::nothrow) Base64Handler());
     add(head, new (std::nothrow) UuDecodeHandler());
+    add(head, new (std::nothrow) XxDecodeHandler());
     return head;
 }

@@ -1,4 +1,4 @@
-// Drives the UuDecodeHandler on arbitrary bytes.
+// Drives the UU and XX handlers on arbitrary bytes.
 #include <cstddef>
 #include <cstdint>
 
@@ -8,7 +8,7 @@
 namespace {
 // The file's name takes part in the probe and in naming the outputs; the
 // input's length picks one, so each input behaves the same on every run.
-const char* const kInputNames[] = {"input.uue", "input.UU", "input.uuencoded", "input"};
+const char* const kInputNames[] = {"input.uue", "input.UU", "input.xxe", "input"};
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static UuDecodeHandler handler;
-    fuzzing::probeAndExtract(handler, kInputNames[size % 4], data, size);
+    static UuDecodeHandler uu;
+    static XxDecodeHandler xx;
+    fuzzing::probeAndExtract(size % 4 == 2 ? static_cast<FormatHandler&>(xx) : uu, kInputNames[size % 4], data, size);
     return 0;
 }

@@ -23,7 +23,6 @@
 
 #include "platform/handles.h"
 #include "platform/host_files.h"
-#include "platform/win/progress_hook.h"
 
 namespace {
 
@@ -343,7 +342,6 @@ std::FILE* openDeviceStream(LPCWSTR path, const char* mode) {
     bool existed = false;
     int fd = openHostFile(hostPath, request, existed);
     if (fd < 0) return nullptr;
-    if (request.write) reportOutputCreated(path);
     std::FILE* stream = fdopen(fd, mode);
     if (!stream) {
         int error = errno;

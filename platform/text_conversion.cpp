@@ -278,9 +278,13 @@ bool decodesExactly(const char* bytes, std::size_t length, std::u16string& text)
 
 }  // namespace
 
-std::u16string memberNameToUtf16(const char* narrow) {
-    const std::size_t length = std::strlen(narrow);
+std::u16string memberNameToUtf16(const char* name, UINT claimedCodePage) {
     std::u16string out;
+    if (claimedCodePage == CP_UTF8 && utf8ToUtf16(name, out) && out.find(u'\uFFFD') == std::u16string::npos) {
+        return out;
+    }
+    const char* narrow = name;  // code page 932 from here on
+    const std::size_t length = std::strlen(narrow);
     if (decodesExactly(narrow, length, out)) return out;
     // Character by character; a lead byte always takes the byte after it
     // along, so a second byte is never read as a separator of its own.

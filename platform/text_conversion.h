@@ -35,11 +35,13 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* source, int sou
 bool utf8ToUtf16(std::string_view utf8, std::u16string& out);
 bool utf16ToUtf8(std::u16string_view utf16, std::string& out);
 
-// Member names from archives never fail to convert: a narrow (code page 932)
-// name is converted as it stands where it can be; a byte, or a two-byte
-// character, that has no form there (no mapping, or one that does not
-// convert back to the same bytes) becomes U+FFFD followed by two upper-case
-// hex digits per byte. A decode never yields U+FFFD, so the result is the
-// same on every run and two different names never give the same text.
-// Typed text (paths, passwords) keeps the strict conversions above.
-std::u16string memberNameToUtf16(const char* narrow);
+// Member names from archives never fail to convert. A name is read in the
+// encoding it claims: CP_UTF8, or the OEM code page (932) for any other value.
+// A name that is not valid UTF-8 although it claims to be (or that holds
+// U+FFFD) is read as code page 932 instead. In code page 932 a byte, or a
+// two-byte character, that has no form there (no mapping, or one that does
+// not convert back to the same bytes) becomes U+FFFD followed by two
+// upper-case hex digits per byte. A decode never yields U+FFFD, so the
+// result is the same on every run and two different names never give the
+// same text. Typed text (paths, passwords) keeps the strict conversions above.
+std::u16string memberNameToUtf16(const char* name, UINT claimedCodePage = CP_OEMCP);

@@ -11,6 +11,7 @@
 #include "platform/process.h"
 #include "ui/association_dialog.h"
 #include "ui/browser.h"
+#include "ui/progress_display.h"
 #include "ui/resources.h"
 #include "ui/settings_store.h"
 #include "ui/string_table.h"
@@ -112,7 +113,10 @@ void extractRequest(HWND dialog) {
         appState.failedCount += 1;
     } else {
         SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-        ExtractionDriver(appState.archivePathNarrow);
+        {
+            RequestProgressDisplay progress;
+            ExtractionDriver(appState.archivePathNarrow);
+        }
         SetCursor(nullptr);
     }
 

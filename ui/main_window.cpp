@@ -5,6 +5,8 @@
 #include "ui/main_dialog.h"
 #include "ui/resources.h"
 
+MainWindowState mainWindowState;
+
 namespace {
 
 constexpr WCHAR kWindowClass[] = u"Tovrin UnPacker CLASS";
@@ -15,7 +17,7 @@ constexpr WCHAR kWindowTitle[] = u"Tovrin UnPacker";
 void startupAction(HWND window) {
     bool openedOnFile = appState.commandLineFile[0] != 0;
     runMainDialog(window);
-    if (openedOnFile) PostMessageW(appState.mainWindow, WM_CLOSE, 0, 0);
+    if (openedOnFile) PostMessageW(mainWindowState.window, WM_CLOSE, 0, 0);
 }
 
 LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -27,10 +29,10 @@ LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         bar.dwFlags = 0;
         bar.nToolBarId = IDM_MAIN_WINDOW;
         bar.hInstRes = appState.moduleInstance;
-        appState.mainMenuBar = SHCreateMenuBar(&bar) ? bar.hwndMB : nullptr;
-        appState.activationInfo = SHACTIVATEINFO{};
-        appState.activationInfo.cbSize = 12;
-        appState.mainWindow = window;
+        mainWindowState.menuBar = SHCreateMenuBar(&bar) ? bar.hwndMB : nullptr;
+        mainWindowState.activationInfo = SHACTIVATEINFO{};
+        mainWindowState.activationInfo.cbSize = 12;
+        mainWindowState.window = window;
         PostMessageW(window, WM_USER, 0, 0);
         return 0;
     }
@@ -44,10 +46,10 @@ LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         }
         break;
     case WM_ACTIVATE:
-        SHHandleWMActivate(window, wParam, lParam, &appState.activationInfo, 0);
+        SHHandleWMActivate(window, wParam, lParam, &mainWindowState.activationInfo, 0);
         return 0;
     case WM_SETTINGCHANGE:
-        SHHandleWMSettingChange(window, wParam, lParam, &appState.activationInfo);
+        SHHandleWMSettingChange(window, wParam, lParam, &mainWindowState.activationInfo);
         return 0;
     case WM_PAINT: {
         PAINTSTRUCT paint;
@@ -56,8 +58,8 @@ LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         return 0;
     }
     case WM_DESTROY:
-        if (appState.mainMenuBar) DestroyWindow(appState.mainMenuBar);
-        appState.mainMenuBar = nullptr;
+        if (mainWindowState.menuBar) DestroyWindow(mainWindowState.menuBar);
+        mainWindowState.menuBar = nullptr;
         PostQuitMessage(0);
         return 0;
     }
@@ -81,11 +83,11 @@ int runMainWindow(int showCommand) {
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
                                   appState.moduleInstance, nullptr);
     if (!window) return -1;
-    if (appState.mainMenuBar) {
+    if (mainWindowState.menuBar) {
         // The window ends where the menu bar begins.
         RECT windowRect{}, barRect{};
         GetWindowRect(window, &windowRect);
-        GetWindowRect(appState.mainMenuBar, &barRect);
+        GetWindowRect(mainWindowState.menuBar, &barRect);
         windowRect.bottom -= barRect.bottom - barRect.top;
         MoveWindow(window, windowRect.left, windowRect.top, windowRect.right - windowRect.left,
                    windowRect.bottom - windowRect.top, FALSE);
@@ -98,7 +100,7 @@ int runMainWindow(int showCommand) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    appState.mainWindow = nullptr;
-    appState.mainMenuBar = nullptr;
+    mainWindowState.window = nullptr;
+    mainWindowState.menuBar = nullptr;
     return static_cast<int>(message.wParam);
 }

@@ -1,6 +1,7 @@
 #include "ui/settings_store.h"
 
 #include "core/narrow_text.h"
+#include "core/request_settings.h"
 #include "platform/registry.h"
 
 namespace {
@@ -81,3 +82,10 @@ bool readCreateFolder() { return readFlag(kCreateFolderValue); }
 bool readOpenFolder() { return readFlag(kOpenFolderValue); }
 bool writeCreateFolder(int flag) { return writeFlag(kCreateFolderValue, flag); }
 bool writeOpenFolder(int flag) { return writeFlag(kOpenFolderValue, flag); }
+
+const RequestSettings& storedRequestSettings() {
+    static const RequestSettings settings{
+        [](char* buffer, std::size_t capacity) { readExtractPath(buffer, capacity); },
+        readCreateFolder, readOpenFolder};
+    return settings;
+}

@@ -23,3 +23,8 @@ bool readOpenFolder();
 // cannot be created or opened.
 bool writeCreateFolder(int flag);
 bool writeOpenFolder(int flag);
+
+// The three settings as a request reads them (readExtractPath, readCreateFolder,
+// readOpenFolder), for the extraction driver.
+struct RequestSettings;
+const RequestSettings& storedRequestSettings();

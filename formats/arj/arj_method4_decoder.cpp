@@ -11,7 +11,14 @@ namespace {
 // member whose data ran out from one whose last code merely ends near it.
 class FastBitReader {
 public:
-    FastBitReader(std::FILE* stream, std::uint32_t packedSize) : input(stream), packedLeft(packedSize) {}
+    void start(std::FILE* stream, std::uint32_t packedSize) {
+        input = stream;
+        packedLeft = packedSize;
+        window = 0;
+        held = 0;
+        paddingBytes = 0;
+        bufferPos = bufferFill = 0;
+    }
 
     // At least 57 bits held afterwards: one whole length and distance code.
     void refill() {
@@ -52,8 +59,8 @@ private:
         return true;
     }
 
-    std::FILE* input;
-    std::uint32_t packedLeft;
+    std::FILE* input = nullptr;
+    std::uint32_t packedLeft = 0;
     std::uint64_t window = 0;  // the low `held` bits are the stream's next bits
     int held = 0;
     std::uint64_t paddingBytes = 0;
@@ -69,16 +76,37 @@ inline int leadingOnes(unsigned bits16, int limit) {
     return ones;
 }
 
+// Kept from member to member, so that an archive of many small members
+// allocates and clears them once.
+struct Workspace {
+    FastBitReader bits;
+    std::uint8_t ring[kArjMethod4RingSize];
+    // ring[0 .. dirtyEnd) may hold an earlier member's bytes.
+    std::uint32_t dirtyEnd = kArjMethod4RingSize;
+};
+
+// One per thread, made on first use; null when there is no memory for it.
+Workspace* workspace() {
+    thread_local std::unique_ptr<Workspace> kept;
+    if (!kept) kept.reset(new (std::nothrow) Workspace());
+    return kept.get();
+}
+
 }  // namespace
 
 LzhDecodeResult decodeArjMethod4(std::FILE* input, std::uint32_t packedSize, LzhSink& output,
                                  std::uint32_t unpackedSize) {
     if (unpackedSize == 0) return LzhDecodeResult::Done;
-    std::unique_ptr<FastBitReader> bits(new (std::nothrow) FastBitReader(input, packedSize));
-    std::unique_ptr<std::uint8_t[]> ringBuffer(new (std::nothrow) std::uint8_t[kArjMethod4RingSize]());
-    if (!bits || !ringBuffer) return LzhDecodeResult::OutOfMemory;
-    std::uint8_t* const ring = ringBuffer.get();
-    FastBitReader& in = *bits;
+    Workspace* work = workspace();
+    if (work == nullptr) return LzhDecodeResult::OutOfMemory;
+    // Every member starts from a zeroed ring, whatever the one before wrote.
+    std::memset(work->ring, 0, work->dirtyEnd);
+    std::uint8_t* const ring = work->ring;
+    FastBitReader& in = work->bits;
+    in.start(input, packedSize);
+    // A match writes no further than the member's size, and after a wrap
+    // the whole ring is written.
+    work->dirtyEnd = unpackedSize < kArjMethod4RingSize ? unpackedSize : kArjMethod4RingSize;
 
     std::uint32_t pos = 0;
     std::uint32_t left = unpackedSize;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "formats/cab/cab_messages.h"
 #include "formats/cab/cab_records.h"
 #include "formats/cab/lzx_decoder.h"
 
@@ -26,6 +27,7 @@ struct CabDecoder {
     std::uint32_t frameReadPosition = 0;
     std::uint32_t frameBytesLeft = 0;  // of the frame buffer, not yet handed out
     std::uint16_t currentPart = 0;
+    std::uint32_t blocksLeft = 0;  // of the folder's blocks in the current part's cabinet
     int method = -1;               // bits 0-3 of the folder's compression type
     std::FILE* file = nullptr;     // the current part's cabinet
     std::uint8_t input[kCabInputCapacity + 2] = {};  // gathered input and its two zero bytes
@@ -38,12 +40,12 @@ struct CabDecoder {
 extern CabDecoder cabDecoder;
 
 // Starts folder: chooses its method, opens its first cabinet and positions
-// it. Returns a result code; on failure no folder is current.
-int startCabFolder(CabFolder* folder);
+// it. On failure no folder is current.
+CabResult startCabFolder(CabFolder* folder);
 
 // Decodes count bytes of the current folder; writes them to output, or
-// discards them when output is nullptr. Returns a result code.
-int decodeCabFolder(std::uint64_t count, std::FILE* output);
+// discards them when output is nullptr.
+CabResult decodeCabFolder(std::uint64_t count, std::FILE* output);
 
 // Closes the current part's file; no folder is current afterwards.
 void stopCabFolder();

@@ -21,15 +21,15 @@ const char* folderPath(const CabFolder* folder) { return folder->parts[0].cabine
 bool extractMember(const CabFile& member, MemberOutput& output) {
     CabFolder* folder = member.folder;
     if (cabDecoder.folder != folder || member.offset < cabDecoder.produced) {
-        const int result = startCabFolder(folder);
-        if (result != kCabOk) {
+        const CabResult result = startCabFolder(folder);
+        if (result != CabResult::Ok) {
             cabResultMessage(result, folderPath(folder));
             return false;
         }
     }
     if (member.offset > cabDecoder.produced) {
-        const int result = decodeCabFolder(member.offset - cabDecoder.produced, nullptr);
-        if (result != kCabOk) {
+        const CabResult result = decodeCabFolder(member.offset - cabDecoder.produced, nullptr);
+        if (result != CabResult::Ok) {
             cabResultMessage(result, folderPath(folder));
             stopCabFolder();
             return false;
@@ -42,9 +42,9 @@ bool extractMember(const CabFile& member, MemberOutput& output) {
     default: return false;
     }
     std::FILE* stream = output.stream();
-    int result = stream ? decodeCabFolder(member.length, stream) : kCabOutput;
-    if (result == kCabOk && !output.close(nullptr, nullptr, 0)) result = kCabOutput;
-    if (result != kCabOk) {
+    CabResult result = stream ? decodeCabFolder(member.length, stream) : CabResult::Output;
+    if (result == CabResult::Ok && !output.close(nullptr, nullptr, 0)) result = CabResult::Output;
+    if (result != CabResult::Ok) {
         output.abandon();
         cabResultMessage(result, folderPath(folder));
         stopCabFolder();

@@ -12,15 +12,14 @@ void cabMessage(const char* format, ...) {
     va_end(arguments);
 }
 
-void cabResultMessage(int code, const char* path) {
-    switch (code) {
-    case kCabOk: break;
-    case kCabDataFormat: cabMessage("%s: unsupported data format\n", path); break;
-    case kCabIllegalData: cabMessage("%s: illegal or corrupt data\n", path); break;
-    case kCabNoMemory: cabMessage("out of memory!\n"); break;
-    case kCabChecksum: cabMessage("%s: checksum error\n", path); break;
-    case kCabInput: cabMessage("%s: input error\n", path); break;
-    case kCabOutput: cabMessage("%s: output error\n", path); break;
-    default: cabMessage("%s: unknown error (BUG)\n", path); break;
+void cabResultMessage(CabResult result, const char* path) {
+    switch (result) {
+    case CabResult::Ok: break;
+    case CabResult::DataFormat: cabMessage("%s: unsupported data format\n", path); break;
+    case CabResult::IllegalData: cabMessage("%s: illegal or corrupt data\n", path); break;
+    case CabResult::NoMemory: cabMessage("out of memory!\n"); break;
+    case CabResult::Checksum: cabMessage("%s: checksum error\n", path); break;
+    case CabResult::Input: cabMessage("%s: input error\n", path); break;
+    case CabResult::Output: cabMessage("%s: output error\n", path); break;
     }
 }

@@ -99,8 +99,7 @@ bool readEntries(std::FILE* file, Cabinet& cabinet, std::uint64_t base, std::uin
         std::uint8_t entry[kFolderEntrySize];
         if (!readCabinetBytes(file, entry, sizeof entry, path) || !skipBytes(file, folderReserve)) return false;
         CabFolder& folder = cabinet.folders[i];
-        folder.parts[0] = CabFolderPart{&cabinet, base + le32(entry)};
-        folder.blockCount = le16(entry + 4);
+        folder.parts[0] = CabFolderPart{&cabinet, base + le32(entry), le16(entry + 4)};
         folder.compressionType = le16(entry + 6);
         folder.next = i + 1 < cabinet.folderCount ? &cabinet.folders[i + 1] : nullptr;
     }

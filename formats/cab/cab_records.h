@@ -23,7 +23,8 @@ struct CabFile;
 
 struct CabFolderPart {
     Cabinet* cabinet;
-    std::uint64_t position;  // absolute offset of the folder's data in that cabinet's file
+    std::uint64_t position;    // absolute offset of the folder's data in that cabinet's file
+    std::uint16_t blockCount;  // CFDATA blocks of the folder in that cabinet
 };
 
 struct CabFolder {
@@ -31,7 +32,6 @@ struct CabFolder {
     CabFolderPart parts[kCabSplitMax] = {};
     std::uint8_t extraParts = 0;  // parts beyond the first
     std::uint16_t compressionType = 0;
-    std::uint16_t blockCount = 0;
     CabFile* continuation = nullptr;  // the member that goes on into the next cabinet
 };
 

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "formats/cab/cab_messages.h"
 #include "formats/cab/lzx_huffman.h"
 
 namespace {
@@ -127,15 +126,15 @@ std::uint32_t readLittle32(const std::uint8_t* p) {
 // Reads lengths[first..last) of one tree through a fresh pretree, each as a
 // difference from the length it had in the previous block. A run that would
 // reach past last is corrupt data: the table ends there.
-int readLengths(LzxDecoder& d, BitInput& in, std::uint8_t* lengths, int first, int last) {
+LzxResult readLengths(LzxDecoder& d, BitInput& in, std::uint8_t* lengths, int first, int last) {
     for (int i = 0; i < kLzxPretreeSymbols; ++i) d.pretreeLengths[i] = static_cast<std::uint8_t>(in.read(4));
     if (!lzxBuildTable(d.pretreeLengths, kLzxPretreeSymbols, kLzxPretreeTableBits, d.pretreeTable)) {
-        return kCabIllegalData;
+        return LzxResult::IllegalData;
     }
     int i = first;
     while (i < last) {
         const int z = decodePretree(d, in);
-        if (z < 0) return kCabIllegalData;
+        if (z < 0) return LzxResult::IllegalData;
         if (z <= 16) {
             lengths[i] = static_cast<std::uint8_t>((lengths[i] + 17 - z) % 17);
             ++i;
@@ -150,17 +149,17 @@ int readLengths(LzxDecoder& d, BitInput& in, std::uint8_t* lengths, int first, i
         } else {
             run = 4 + static_cast<int>(in.read(1));
             const int z2 = decodePretree(d, in);
-            if (z2 < 0 || z2 > 16) return kCabIllegalData;
+            if (z2 < 0 || z2 > 16) return LzxResult::IllegalData;
             value = (lengths[i] + 17 - z2) % 17;
         }
-        if (run > last - i) return kCabIllegalData;
+        if (run > last - i) return LzxResult::IllegalData;
         std::memset(lengths + i, value, static_cast<std::size_t>(run));
         i += run;
     }
-    return in.overrun() ? kCabIllegalData : kCabOk;
+    return in.overrun() ? LzxResult::IllegalData : LzxResult::Ok;
 }
 
-int readBlockHeader(LzxDecoder& d, BitInput& in) {
+LzxResult readBlockHeader(LzxDecoder& d, BitInput& in) {
     if (d.blockType == kLzxBlockUncompressed) {
         // An uncompressed block of odd length is padded to a whole word.
         std::uint32_t next = in.position;
@@ -174,39 +173,39 @@ int readBlockHeader(LzxDecoder& d, BitInput& in) {
     d.blockLength = high << 8 | low;
     d.blockRemaining = d.blockLength;
 
-    int result;
+    LzxResult result;
     switch (type) {
     case kLzxBlockAligned:
         for (int i = 0; i < kLzxAlignedSymbols; ++i) d.alignedLengths[i] = static_cast<std::uint8_t>(in.read(3));
         if (!lzxBuildTable(d.alignedLengths, kLzxAlignedSymbols, kLzxAlignedTableBits, d.alignedTable)) {
-            return kCabIllegalData;
+            return LzxResult::IllegalData;
         }
         [[fallthrough]];
     case kLzxBlockVerbatim:
-        if ((result = readLengths(d, in, d.mainLengths, 0, 256)) != kCabOk) return result;
-        if ((result = readLengths(d, in, d.mainLengths, 256, d.mainElements)) != kCabOk) return result;
-        if (!lzxBuildTable(d.mainLengths, d.mainElements, kLzxMainTableBits, d.mainTable)) return kCabIllegalData;
+        if ((result = readLengths(d, in, d.mainLengths, 0, 256)) != LzxResult::Ok) return result;
+        if ((result = readLengths(d, in, d.mainLengths, 256, d.mainElements)) != LzxResult::Ok) return result;
+        if (!lzxBuildTable(d.mainLengths, d.mainElements, kLzxMainTableBits, d.mainTable)) return LzxResult::IllegalData;
         if (d.mainLengths[0xE8] != 0) d.translationStarted = true;
-        if ((result = readLengths(d, in, d.lengthLengths, 0, kLzxLengthSymbols - 1)) != kCabOk) return result;
+        if ((result = readLengths(d, in, d.lengthLengths, 0, kLzxLengthSymbols - 1)) != LzxResult::Ok) return result;
         if (!lzxBuildTable(d.lengthLengths, kLzxLengthSymbols, kLzxLengthTableBits, d.lengthTable)) {
-            return kCabIllegalData;
+            return LzxResult::IllegalData;
         }
-        return kCabOk;
+        return LzxResult::Ok;
     case kLzxBlockUncompressed: {
         d.translationStarted = true;
         // Align to the next word; one that is already aligned skips a whole
         // padding word.
         const std::uint64_t dataStart = in.start + 2 * (in.consumed() / 16 + 1);
-        if (dataStart > in.length || in.length - dataStart < 12) return kCabIllegalData;
+        if (dataStart > in.length || in.length - dataStart < 12) return LzxResult::IllegalData;
         const std::uint8_t* const offsets = in.input + dataStart;
         d.r0 = readLittle32(offsets);
         d.r1 = readLittle32(offsets + 4);
         d.r2 = readLittle32(offsets + 8);
         in.restartAt(static_cast<std::uint32_t>(dataStart) + 12);
-        return kCabOk;
+        return LzxResult::Ok;
     }
     default:
-        return kCabIllegalData;
+        return LzxResult::IllegalData;
     }
 }
 
@@ -274,7 +273,7 @@ inline void copyMatch(std::uint8_t* window, std::uint32_t windowSize, std::uint3
 // window stores through a byte pointer would otherwise force them back to
 // memory on every byte.
 template <bool kAligned>
-int decodeCompressedRun(LzxDecoder& d, BitInput& input, std::uint32_t end) {
+LzxResult decodeCompressedRun(LzxDecoder& d, BitInput& input, std::uint32_t end) {
     std::uint8_t* const window = d.window;
     const std::uint32_t windowSize = d.windowSize;
     const std::uint16_t* const mainTable = d.mainTable;
@@ -285,14 +284,14 @@ int decodeCompressedRun(LzxDecoder& d, BitInput& input, std::uint32_t end) {
     std::uint32_t r0 = d.r0, r1 = d.r1, r2 = d.r2;
     std::uint32_t position = d.windowPosition;
     BitInput in = input;
-    int result = kCabOk;
+    LzxResult result = LzxResult::Ok;
 
     while (position < end) {
         in.refill();
         const int symbol = decodeSymbol(in, mainTable, kLzxMainTableBits);
         if (symbol < 256) {
             if (symbol < 0) {
-                result = kCabIllegalData;
+                result = LzxResult::IllegalData;
                 break;
             }
             window[position++] = static_cast<std::uint8_t>(symbol);
@@ -305,7 +304,7 @@ int decodeCompressedRun(LzxDecoder& d, BitInput& input, std::uint32_t end) {
             // The refill above left more than 32 bits: room for both codes.
             const int extra = decodeSymbol(in, lengthTable, kLzxLengthTableBits);
             if (extra < 0) {
-                result = kCabIllegalData;
+                result = LzxResult::IllegalData;
                 break;
             }
             length += static_cast<std::uint32_t>(extra);
@@ -330,7 +329,7 @@ int decodeCompressedRun(LzxDecoder& d, BitInput& input, std::uint32_t end) {
                 if (bits > 3) extra = in.take(bits - 3) << 3;
                 const int low = decodeSymbol(in, alignedTable, kLzxAlignedTableBits);
                 if (low < 0) {
-                    result = kCabIllegalData;
+                    result = LzxResult::IllegalData;
                     break;
                 }
                 extra += static_cast<std::uint32_t>(low);
@@ -346,7 +345,7 @@ int decodeCompressedRun(LzxDecoder& d, BitInput& input, std::uint32_t end) {
         // The match must stay inside the run: past it lies the next block's
         // or the next frame's output, or the window's end.
         if (length > end - position || offset - 1 >= windowSize) {
-            result = kCabIllegalData;
+            result = LzxResult::IllegalData;
             break;
         }
         copyMatch(window, windowSize, position, offset, length);
@@ -357,8 +356,8 @@ int decodeCompressedRun(LzxDecoder& d, BitInput& input, std::uint32_t end) {
     d.r2 = r2;
     d.windowPosition = position;
     input = in;
-    if (result != kCabOk) return result;
-    return in.overrun() ? kCabIllegalData : kCabOk;
+    if (result != LzxResult::Ok) return result;
+    return in.overrun() ? LzxResult::IllegalData : LzxResult::Ok;
 }
 
 void translateCalls(LzxDecoder& d, std::uint8_t* frame, std::uint32_t outputLength) {
@@ -397,15 +396,15 @@ void translateCalls(LzxDecoder& d, std::uint8_t* frame, std::uint32_t outputLeng
 
 }  // namespace
 
-int lzxInitialise(LzxDecoder& d, int windowBits) {
-    if (windowBits < kLzxMinWindowBits || windowBits > kLzxMaxWindowBits) return kCabDataFormat;
+LzxResult lzxInitialise(LzxDecoder& d, int windowBits) {
+    if (windowBits < kLzxMinWindowBits || windowBits > kLzxMaxWindowBits) return LzxResult::DataFormat;
     const std::uint32_t size = 1u << windowBits;
     if (d.windowAllocated < size) {
         lzxRelease(d);
         // Zero-filled: a match reaching before anything was decoded reads
         // defined bytes.
         d.window = new (std::nothrow) std::uint8_t[size + kWindowSlack]();
-        if (d.window == nullptr) return kCabNoMemory;
+        if (d.window == nullptr) return LzxResult::NoMemory;
         d.windowAllocated = size;
     }
     d.windowSize = size;
@@ -432,7 +431,7 @@ int lzxInitialise(LzxDecoder& d, int windowBits) {
     d.windowPosition = 0;
     std::memset(d.mainLengths, 0, sizeof d.mainLengths);
     std::memset(d.lengthLengths, 0, sizeof d.lengthLengths);
-    return kCabOk;
+    return LzxResult::Ok;
 }
 
 void lzxRelease(LzxDecoder& d) {
@@ -442,11 +441,11 @@ void lzxRelease(LzxDecoder& d) {
     d.windowSize = 0;
 }
 
-int lzxDecode(LzxDecoder& d, const std::uint8_t* input, std::uint32_t inputLength, std::uint8_t* frame,
-              std::uint32_t outputLength) {
-    if (d.window == nullptr || d.windowSize == 0) return kCabNoMemory;
-    if (outputLength > kLzxFrameSize) return kCabDataFormat;
-    if (outputLength == 0) return kCabIllegalData;
+LzxResult lzxDecode(LzxDecoder& d, const std::uint8_t* input, std::uint32_t inputLength, std::uint8_t* frame,
+                    std::uint32_t outputLength) {
+    if (d.window == nullptr || d.windowSize == 0) return LzxResult::NoMemory;
+    if (outputLength > kLzxFrameSize) return LzxResult::DataFormat;
+    if (outputLength == 0) return LzxResult::IllegalData;
 
     BitInput in(input, inputLength);
     if (!d.headerRead) {
@@ -463,28 +462,28 @@ int lzxDecode(LzxDecoder& d, const std::uint8_t* input, std::uint32_t inputLengt
     std::uint32_t togo = outputLength;
     while (togo > 0) {
         if (d.blockRemaining == 0) {
-            const int result = readBlockHeader(d, in);
-            if (result != kCabOk) return result;
+            const LzxResult result = readBlockHeader(d, in);
+            if (result != LzxResult::Ok) return result;
         }
-        if (in.overrun()) return kCabIllegalData;
+        if (in.overrun()) return LzxResult::IllegalData;
 
         std::uint32_t run = d.blockRemaining < togo ? d.blockRemaining : togo;
         if (run == 0) continue;  // an empty block: the next header follows
         if (d.windowPosition >= d.windowSize) d.windowPosition -= d.windowSize;
-        if (d.windowPosition + run > d.windowSize) return kCabDataFormat;
+        if (d.windowPosition + run > d.windowSize) return LzxResult::DataFormat;
         togo -= run;
         d.blockRemaining -= run;
 
         if (d.blockType == kLzxBlockUncompressed) {
-            if (in.position > inputLength || inputLength - in.position < run) return kCabIllegalData;
+            if (in.position > inputLength || inputLength - in.position < run) return LzxResult::IllegalData;
             std::memcpy(d.window + d.windowPosition, input + in.position, run);
             in.restartAt(in.position + run);
             d.windowPosition += run;
         } else {
             const std::uint32_t runEnd = d.windowPosition + run;
-            const int result = d.blockType == kLzxBlockAligned ? decodeCompressedRun<true>(d, in, runEnd)
+            const LzxResult result = d.blockType == kLzxBlockAligned ? decodeCompressedRun<true>(d, in, runEnd)
                                                                : decodeCompressedRun<false>(d, in, runEnd);
-            if (result != kCabOk) return result;
+            if (result != LzxResult::Ok) return result;
         }
     }
 
@@ -499,5 +498,5 @@ int lzxDecode(LzxDecoder& d, const std::uint8_t* input, std::uint32_t inputLengt
         std::memcpy(frame + tail, d.window, end);
     }
     translateCalls(d, frame, outputLength);
-    return kCabOk;
+    return LzxResult::Ok;
 }

@@ -43,6 +43,13 @@ enum LzxBlockType : std::uint16_t {
     kLzxBlockUncompressed = 3,
 };
 
+enum class LzxResult {
+    Ok,
+    DataFormat,   // window bits outside 15..21, a frame above 32,768 bytes, a run past the window's end
+    IllegalData,  // corrupt data
+    NoMemory,     // the window cannot be allocated, or decoding before any initialisation
+};
+
 struct LzxDecoder {
     // windowAllocated bytes, then a few bytes of slack that short match
     // copies may touch and that never hold history.
@@ -80,18 +87,16 @@ struct LzxDecoder {
     std::uint32_t positionBase[51] = {};
 };
 
-// Starts an LZX folder. Returns 0, 1 for window bits outside 15..21, or 3
-// when the window cannot be allocated.
-int lzxInitialise(LzxDecoder& decoder, int windowBits);
+// Starts an LZX folder.
+LzxResult lzxInitialise(LzxDecoder& decoder, int windowBits);
 
 // input: the frame's inputLength gathered bytes. frame: the frame buffer;
 // exactly outputLength (1 to 32,768) bytes are written to its start.
-// Returns 0 on success, 1 for a frame above 32,768 bytes or a run that
-// would pass the window's end, 2 for corrupt data (unknown block type, a
-// bad tree, a code that does not resolve, input overrun, a match passing
-// its run, an offset beyond the window), 3 before any initialisation.
-int lzxDecode(LzxDecoder& decoder, const std::uint8_t* input, std::uint32_t inputLength, std::uint8_t* frame,
-              std::uint32_t outputLength);
+// Corrupt data: an unknown block type, a bad tree, a code that does not
+// resolve, input overrun, a match passing its run, an offset beyond the
+// window.
+LzxResult lzxDecode(LzxDecoder& decoder, const std::uint8_t* input, std::uint32_t inputLength, std::uint8_t* frame,
+                    std::uint32_t outputLength);
 
 // Frees the window; the next folder allocates a new one.
 void lzxRelease(LzxDecoder& decoder);

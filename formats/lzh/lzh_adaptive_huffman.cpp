@@ -210,9 +210,9 @@ void countPosition(DecoderState& s, int group) {
         t.positionCount = t.freq[kPosRoot];
         t.freq[kPosRoot] = kRootMark;
     }
-    // While the root is the tree's only leaf it keeps group 0's count itself,
-    // which the first split hands on to the leaf that takes its place.
-    if (t.newest == kPosRoot) ++t.freq[kPosRoot];
+    // While the root is the tree's only leaf nothing is counted: its
+    // frequency stays 1, and the first split hands on that 1, not the number
+    // of matches so far. Archives of the real archivers depend on it.
     countUp(s, t.leafOf[kPosSymbolBase + group], kPosRoot);
     ++t.positionCount;
 }

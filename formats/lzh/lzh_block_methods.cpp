@@ -245,6 +245,7 @@ LzhDecodeResult runBlockMethod(DecoderState& s, std::uint8_t* ring, std::uint32_
         }
     }
     s.bits.restore(bits);
+    s.produced = unpackedSize - left;
     if (pos > 0 && !output.write(ring, pos)) return LzhDecodeResult::WriteFailed;
     return result;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "formats/lzh/lzh_bit_reader.h"
 #include "formats/lzh/lzh_member_decoder.h"
@@ -67,7 +68,7 @@ struct DecoderState {
     std::uint32_t ringSize = 0;
     std::uint32_t ringPos = 0;
     // Bytes the member had produced before the match being decoded (lh2
-    // grows its position tree by it).
+    // grows its position tree by it); the block loop leaves its total here.
     std::uint64_t produced = 0;
     // Set by a family when the data asks for something no encoder writes.
     bool corrupt = false;
@@ -85,6 +86,24 @@ struct DecoderState {
     int lz5FlagCount = 0;
 
     AdaptiveTrees trees;
+
+    // Back to how a member starts, the state being reused: a table left by an
+    // earlier member must not shape this one's output. The trees are built
+    // whole by lh1 and lh2's start, and tree links are reached only through
+    // lookups.
+    void reset() {
+        ringPos = 0;
+        produced = 0;
+        corrupt = false;
+        blockSize = 0;
+        matchPos = 0;
+        lz5Flags = 0;
+        lz5FlagCount = 0;
+        std::memset(charCode.length, 0, sizeof charCode.length);
+        std::memset(charCode.lookup, 0, sizeof charCode.lookup);
+        std::memset(posCode.length, 0, sizeof posCode.length);
+        std::memset(posCode.lookup, 0, sizeof posCode.lookup);
+    }
 };
 
 // Builds a canonical code over symbolCount symbols from code.length into

@@ -30,6 +30,8 @@ unsigned lzsDecodePosition(DecoderState& s) {
 void startLz5(DecoderState& s, std::uint8_t* ring) {
     s.lz5FlagCount = 0;
     s.matchPos = 0;
+    // The ring opens with 18 zero bytes, then 13 of each byte value.
+    std::memset(ring, 0, 18);
     for (int value = 0; value < 256; ++value) {
         std::memset(ring + 18 + 13 * value, value, 13);
     }

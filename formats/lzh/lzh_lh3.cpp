@@ -13,7 +13,10 @@ namespace {
 constexpr int kLh3CharSymbols = 286;
 constexpr unsigned kLh3Escape = 285;
 constexpr int kLh3PosSymbols = 128;
-constexpr int kSingleSymbolBits = 9;
+// The value of a one-symbol alphabet is sent in as many bits as its
+// alphabet needs: 9 for the 286 characters, 7 for the 128 position groups.
+constexpr int kSingleCharBits = 9;
+constexpr int kSinglePosBits = 7;
 
 // Three leading lengths of 1 cannot start a valid code: they announce an
 // alphabet of one symbol, sent next.
@@ -26,7 +29,7 @@ void readCharLengths(DecoderState& s) {
     for (int i = 0; i < kLh3CharSymbols; ++i) {
         length[i] = static_cast<std::uint8_t>(s.bits.get(1) ? s.bits.get(4) + 1 : 0);
         if (announcesSingleSymbol(length, i + 1)) {
-            const unsigned only = s.bits.get(kSingleSymbolBits);
+            const unsigned only = s.bits.get(kSingleCharBits);
             std::memset(length, 0, kLh3CharSymbols);
             fillTable(s.charCode.lookup, kCharTableBits, only);
             return;
@@ -40,7 +43,7 @@ void readPosLengths(DecoderState& s) {
     for (int i = 0; i < kLh3PosSymbols; ++i) {
         length[i] = static_cast<std::uint8_t>(s.bits.get(4));
         if (announcesSingleSymbol(length, i + 1)) {
-            const unsigned only = s.bits.get(kSingleSymbolBits);
+            const unsigned only = s.bits.get(kSinglePosBits);
             std::memset(length, 0, kLh3PosSymbols);
             fillTable(s.posCode.lookup, kPosTableBits, only);
             return;

@@ -84,6 +84,27 @@ const MethodId kMethodIds[] = {
 
 constexpr std::size_t kStoredChunk = 32768;
 
+// The state and the ring outlive the member, so that an archive of many small
+// members pays for them once: a fresh ring of the largest window filled with
+// spaces cost more than decoding a typical small member.
+constexpr std::uint32_t kWorkspaceRing = lzh::kBlockRingCapacity + lzh::kRingSlack;
+struct Workspace {
+    DecoderState state;
+    std::uint8_t ring[kWorkspaceRing];
+    // ring[dirtyEnd ..] still holds the spaces it was filled with.
+    std::uint32_t dirtyEnd = 0;
+};
+
+// One per thread, made on first use; null when there is no memory for it.
+Workspace* workspace() {
+    thread_local std::unique_ptr<Workspace> kept;
+    if (!kept) {
+        kept.reset(new (std::nothrow) Workspace());
+        if (kept) std::memset(kept->ring, ' ', kWorkspaceRing);
+    }
+    return kept.get();
+}
+
 LzhDecodeResult copyStored(std::FILE* input, std::uint32_t packedSize, LzhSink& output) {
     std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kStoredChunk]);
     if (!chunk) return LzhDecodeResult::OutOfMemory;
@@ -203,20 +224,39 @@ LzhDecodeResult decodeLzhMember(LzhMethod method, std::FILE* input, std::uint32_
     if (entry == nullptr) return LzhDecodeResult::CorruptData;
     if (unpackedSize == 0) return LzhDecodeResult::Done;
 
-    std::unique_ptr<DecoderState> state(new (std::nothrow) DecoderState());
+    Workspace* work = workspace();
+    if (work == nullptr) return LzhDecodeResult::OutOfMemory;
+    DecoderState& state = work->state;
+    std::uint8_t* const ring = work->ring;
     const bool largerRing = entry->ringCapacity > entry->ringSize;
-    const std::size_t ringBytes = entry->ringCapacity + (largerRing ? lzh::kRingSlack : 0);
-    std::unique_ptr<std::uint8_t[]> ring(new (std::nothrow) std::uint8_t[ringBytes]);
-    if (!state || !ring) return LzhDecodeResult::OutOfMemory;
-    // The window starts filled with spaces. In a larger ring the bytes before
-    // the first are its last ringSize bytes; the rest is written before it is
-    // read, and the slack is never output.
-    std::memset(ring.get() + entry->ringCapacity - entry->ringSize, ' ',
-                ringBytes - (entry->ringCapacity - entry->ringSize));
-    state->ringSize = entry->ringSize;
-    state->np = entry->np;
-    state->pbit = entry->pbit;
-    state->bits.start(input, packedSize);
-    entry->start(*state, ring.get());
-    return entry->loop(*entry, *state, ring.get(), output, unpackedSize);
+    if (largerRing) {
+        // The window before the first byte is the ring's last ringSize bytes
+        // (spaces); members write from the front, so a small member leaves
+        // them as they were and the next needs no fill.
+        const std::uint32_t windowStart = entry->ringCapacity - entry->ringSize;
+        if (work->dirtyEnd > windowStart) {
+            std::memset(ring + windowStart, ' ', work->dirtyEnd - windowStart);
+            work->dirtyEnd = windowStart;
+        }
+    } else {
+        std::memset(ring, ' ', entry->ringSize);
+        if (work->dirtyEnd < entry->ringSize) work->dirtyEnd = entry->ringSize;
+    }
+    state.reset();
+    state.ringSize = entry->ringSize;
+    state.np = entry->np;
+    state.pbit = entry->pbit;
+    state.bits.start(input, packedSize);
+    entry->start(state, ring);
+    const LzhDecodeResult result = entry->loop(*entry, state, ring, output, unpackedSize);
+    // The block loop writes the ring from its front, up to 7 bytes past the
+    // last match; once it has gone round, all of it.
+    if (result == LzhDecodeResult::WriteFailed) {
+        work->dirtyEnd = kWorkspaceRing;
+    } else if (largerRing) {
+        const std::uint64_t reach = state.produced + 8;
+        const std::uint32_t written = reach < kWorkspaceRing ? static_cast<std::uint32_t>(reach) : kWorkspaceRing;
+        if (work->dirtyEnd < written) work->dirtyEnd = written;
+    }
+    return result;
 }

@@ -35,13 +35,13 @@ bool isEndLine(const char* line) {
 }
 
 // A data line exactly as long as its count asks (one extra character for
-// encoders that add a check character) and made of UU characters only:
-// what may start a new section after a break.
-bool isCompleteDataLine(const unsigned char* text, std::size_t length, int count) {
+// encoders that add a check character) and made of alphabet characters
+// only: what may start a new section after a break.
+bool isCompleteDataLine(const unsigned char* text, std::size_t length, int count, const bool* inAlphabet) {
     const std::size_t wanted = 1 + 4 * static_cast<std::size_t>((count + 2) / 3);
     if (length != wanted && length != wanted + 1) return false;
     for (std::size_t i = 0; i < length; ++i) {
-        if (text[i] < ' ' || text[i] > '`') return false;
+        if (text[i] > 0x7F || !inAlphabet[text[i]]) return false;
     }
     return true;
 }
@@ -86,7 +86,22 @@ bool chooseOutputPath(char* outputPath, std::size_t capacity, const char* path, 
 
 void UuDecodeHandler::buildDecodeTable() {
     std::memset(decodeTable, 0, sizeof decodeTable);
-    for (unsigned char i = 0; i < 64; ++i) decodeTable[32 + i] = i;
+    std::memset(inAlphabet, 0, sizeof inAlphabet);
+    for (unsigned char i = 0; i < 64; ++i) {
+        decodeTable[32 + i] = i;
+        inAlphabet[32 + i] = true;
+    }
+    inAlphabet['`'] = true;
+}
+
+void XxDecodeHandler::buildDecodeTable() {
+    static const char kAlphabet[] = "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    std::memset(decodeTable, 0, sizeof decodeTable);
+    std::memset(inAlphabet, 0, sizeof inAlphabet);
+    for (unsigned char i = 0; i < 64; ++i) {
+        decodeTable[static_cast<unsigned char>(kAlphabet[i])] = i;
+        inAlphabet[static_cast<unsigned char>(kAlphabet[i])] = true;
+    }
 }
 
 bool UuDecodeHandler::probe(const char* path, std::int32_t fileSize) {
@@ -156,7 +171,7 @@ int UuDecodeHandler::extract(const char* path, const char* destFolder) {
             continue;
         }
         if (!inSection) {
-            if (!isCompleteDataLine(text, length, count)) continue;
+            if (!isCompleteDataLine(text, length, count, inAlphabet)) continue;
             inSection = true;
         }
         // Characters a short line lacks count as 0 (encoders and mailers

@@ -146,10 +146,35 @@ struct Assembly {
 // whole-file CRC, or could not be written.
 bool finishAssembly(Assembly* assembly) {
     if (assembly->output == nullptr) return true;
-    bool ok = assembly->ok && closeOutput(assembly->output);
+    // Closed whatever became of the parts, so that its bytes reach the disk
+    // now and its descriptor is not kept.
+    const bool closed = closeOutput(assembly->output);
+    bool ok = assembly->ok && closed;
     ok = ok && agrees(assembly->total, assembly->length) && agrees(assembly->wholeCrc, assembly->crc);
     assembly->output = nullptr;
     return ok;
+}
+
+// Decodes one data line into out; an escape at the line's end applies to
+// the next line's first byte. The one branch per byte is the escape test.
+std::size_t decodeLine(const unsigned char* p, std::size_t length, unsigned char* out, bool* escape) {
+    const unsigned char* end = p + length;
+    unsigned char* o = out;
+    if (*escape && p < end) {
+        *o++ = static_cast<unsigned char>(*p++ - 106);
+        *escape = false;
+    }
+    while (p < end) {
+        const unsigned char c = *p++;
+        if (c != '=') {
+            *o++ = static_cast<unsigned char>(c - 42);
+        } else if (p < end) {
+            *o++ = static_cast<unsigned char>(*p++ - 106);
+        } else {
+            *escape = true;
+        }
+    }
+    return static_cast<std::size_t>(o - out);
 }
 
 }  // namespace
@@ -188,6 +213,7 @@ int YencHandler::extract(const char* path, const char* destFolder) {
     bool ok = true;
     bool headerHeld = false;  // a block's data ended at the next block's header
     Assembly assembly;
+    std::vector<unsigned char> batch(kSniffBufferSize);
 
     for (;;) {
         while (!headerHeld && reader.next(&line, &length)) headerHeld = isHeaderLine(line);
@@ -234,6 +260,15 @@ int YencHandler::extract(const char* path, const char* destFolder) {
         std::uint64_t blockLength = 0;
         uLong blockCrc = crc32(0L, Z_NULL, 0);
         Parameter trailerSize, trailerPartCrc, trailerCrc;
+        // Decoded bytes gather in the batch and go to the CRC and the file
+        // in large pieces; a line never decodes to more bytes than it has.
+        std::size_t batched = 0;
+        auto flush = [&] {
+            blockCrc = crc32(blockCrc, batch.data(), static_cast<uInt>(batched));
+            blockLength += batched;
+            if (output != nullptr && writeOk) writeOk = writeAll(output, batch.data(), batched);
+            batched = 0;
+        };
         while (lineHeld || reader.next(&line, &length)) {
             lineHeld = false;
             if (line[0] == '=' && line[1] == 'y') {
@@ -250,25 +285,10 @@ int YencHandler::extract(const char* path, const char* destFolder) {
                     break;
                 }
             }
-            // Decoded in place: an output byte never needs more than one
-            // input byte.
-            unsigned char* out = reinterpret_cast<unsigned char*>(line);
-            unsigned char* produced = out;
-            for (const unsigned char* p = out, *end = out + length; p < end; ++p) {
-                if (escape) {
-                    *produced++ = static_cast<unsigned char>(*p - 106);
-                    escape = false;
-                } else if (*p == '=') {
-                    escape = true;
-                } else {
-                    *produced++ = static_cast<unsigned char>(*p - 42);
-                }
-            }
-            const std::size_t count = static_cast<std::size_t>(produced - out);
-            blockLength += count;
-            blockCrc = crc32(blockCrc, out, static_cast<uInt>(count));
-            if (output != nullptr && writeOk) writeOk = writeAll(output, out, count);
+            if (length > batch.size() - batched) flush();
+            batched += decodeLine(reinterpret_cast<const unsigned char*>(line), length, batch.data() + batched, &escape);
         }
+        flush();
 
         bool blockOk = trailerSeen && writeOk && agrees(trailerSize, blockLength) &&
                        agrees(trailerPartCrc, blockCrc);

@@ -46,10 +46,16 @@ std::size_t copyField(char* out, const unsigned char* field, std::size_t length)
     return n;
 }
 
-// A pax path is UTF-8; member names here are narrow text.
+// A pax path is UTF-8; member names here are narrow text. A path that is
+// not UTF-8 (bsdtar writes the raw bytes with hdrcharset=BINARY) is taken
+// as narrow bytes, which the member output reads as it reads any name.
 bool utf8ToNarrow(const char* utf8, char* out, std::size_t capacity) {
     WCHAR wide[kNameCapacity];
-    if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, static_cast<int>(kNameCapacity)) == 0) return false;
+    if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, static_cast<int>(kNameCapacity)) == 0) {
+        if (GetLastError() != ERROR_NO_UNICODE_TRANSLATION || std::strlen(utf8) >= capacity) return false;
+        std::strcpy(out, utf8);
+        return true;
+    }
     return WideCharToMultiByte(CP_ACP, 0, wide, -1, out, static_cast<int>(capacity), nullptr, nullptr) != 0;
 }
 

@@ -26,6 +26,12 @@ struct ZipByteSource {
         std::uint8_t bytes[kWindowSize];
     } windows[kWindowCount];
     std::uint64_t uses = 0;
+    struct Patch {
+        std::uint64_t offset = 0;
+        std::size_t count = 0;
+        std::uint8_t bytes[8] = {};
+    } patches[2];
+    std::size_t patchCount = 0;
 };
 
 namespace {
@@ -116,6 +122,15 @@ uLong ZCALLBACK readSource(voidpf, voidpf stream, void* buffer, uLong size) {
     bool failed = false;
     const std::size_t got = readAt(*source, source->position, static_cast<std::uint8_t*>(buffer), size, failed);
     if (failed) source->error = 1;
+    for (std::size_t i = 0; i < source->patchCount; ++i) {
+        const ZipByteSource::Patch& patch = source->patches[i];
+        for (std::size_t k = 0; k < patch.count; ++k) {
+            const std::uint64_t at = patch.offset + k;
+            if (at >= source->position && at - source->position < got) {
+                static_cast<std::uint8_t*>(buffer)[at - source->position] = patch.bytes[k];
+            }
+        }
+    }
     source->position += got;
     return static_cast<uLong>(got);
 }
@@ -179,6 +194,17 @@ bool readZipBytesAt(ZipByteSource* source, std::uint64_t offset, void* buffer, s
     bool failed = false;
     return readAt(*source, offset, static_cast<std::uint8_t*>(buffer), count, failed) == count && !failed;
 }
+
+void patchZipBytesForDirectory(ZipByteSource* source, std::uint64_t offset, const std::uint8_t* bytes,
+                               std::size_t count) {
+    if (source->patchCount == sizeof source->patches / sizeof source->patches[0]) return;
+    ZipByteSource::Patch& patch = source->patches[source->patchCount++];
+    patch.offset = offset;
+    patch.count = std::min(count, sizeof patch.bytes);
+    std::memcpy(patch.bytes, bytes, patch.count);
+}
+
+std::uint64_t zipByteSourceSize(const ZipByteSource* source) { return source->size; }
 
 void fillZipByteSource(zlib_filefunc64_def* functions, ZipByteSource* source) {
     functions->zopen64_file = openSource;

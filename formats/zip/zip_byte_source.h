@@ -22,6 +22,14 @@ void closeZipByteSource(ZipByteSource* source);
 // the file. Large reads go straight into buffer.
 bool readZipBytesAt(ZipByteSource* source, std::uint64_t offset, void* buffer, std::size_t count);
 
+// Makes minizip see count bytes (at most 8) at offset as given, where the
+// reader mends an end record; reads through readZipBytesAt see the file.
+void patchZipBytesForDirectory(ZipByteSource* source, std::uint64_t offset, const std::uint8_t* bytes,
+                               std::size_t count);
+
+// The archive's size in bytes.
+std::uint64_t zipByteSourceSize(const ZipByteSource* source);
+
 // minizip's callbacks on source. The open callback hands out source itself
 // and the close callback leaves it open: its owner closes it.
 void fillZipByteSource(zlib_filefunc64_def* functions, ZipByteSource* source);

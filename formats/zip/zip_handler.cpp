@@ -6,6 +6,7 @@
 #include "core/app_state.h"
 #include "core/extraction_driver.h"
 #include "core/narrow_text.h"
+#include "formats/zip/zip_little_endian.h"
 #include "formats/zip/zip_reader.h"
 
 namespace {
@@ -15,7 +16,9 @@ constexpr std::size_t kPasswordCapacity = 128;
 // Methods up to 12 (bzip2) are ones a local header may plausibly carry.
 constexpr unsigned kHighestProbedMethod = 12;
 
-unsigned read16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
+// The handler's results, as the driver reads them.
+constexpr int kExtracted = 1;
+constexpr int kFailed = 0;
 
 }  // namespace
 
@@ -35,7 +38,7 @@ bool ZipHandler::probe(const char* path, std::int32_t fileSize) {
         if (found == nullptr) return false;
         i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - head);
         if (head[i + 1] == 'K' && head[i + 2] == 0x03 && head[i + 3] == 0x04 &&
-            read16(head + i + 8) <= kHighestProbedMethod && read16(head + i + 26) != 0) {
+            zipRead16(head + i + 8) <= kHighestProbedMethod && zipRead16(head + i + 26) != 0) {
             return true;
         }
         ++i;
@@ -49,28 +52,29 @@ int ZipHandler::extract(const char* path, const char* destFolder) {
 
     WCHAR widePath[MAX_PATH];
     WCHAR wideDest[kDestinationCapacity];
-    if (!toWide(path, widePath, MAX_PATH) || !toWide(destFolder, wideDest, kDestinationCapacity)) return 0;
+    if (!toWide(path, widePath, MAX_PATH) || !toWide(destFolder, wideDest, kDestinationCapacity)) return kFailed;
 
     ZipHandle* handle = openZipArchive(widePath, password[0] ? password : nullptr);
-    if (handle == nullptr) return 0;
-    if (setZipBaseFolder(handle, wideDest) != ZRES_OK) {
+    if (handle == nullptr) return kFailed;
+    if (setZipBaseFolder(handle, wideDest) != ZipResult::Ok) {
         closeZipArchive(handle);
-        return 0;
+        return kFailed;
     }
     bool allExtracted = true;
 
     ZipItem item;
-    const std::int32_t count = queryZipItem(handle, -1, &item) == ZRES_OK ? item.index : 0;
+    const std::int32_t count = queryZipItem(handle, -1, &item) == ZipResult::Ok ? item.index : 0;
     for (std::int32_t i = 0; i < count; ++i) {
         const ZipResult described = queryZipItem(handle, i, &item);
-        if (described == ZRES_NOT_FOUND) {
+        if (described == ZipResult::NotFound) {
             // The central directory ends before the count it promised.
             allExtracted = false;
             break;
         }
-        if (described != ZRES_OK || extractZipItem(handle, i, item.name) != ZRES_OK) allExtracted = false;
+        if (described != ZipResult::Ok || extractZipItem(handle, i, item.name) != ZipResult::Ok) allExtracted = false;
     }
     closeZipArchive(handle);
     std::memset(password, 0, sizeof password);
-    return allExtracted ? 1 : 0;
+    // Every item's result counts: one that failed fails the request.
+    return allExtracted ? kExtracted : kFailed;
 }

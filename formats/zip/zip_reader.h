@@ -1,7 +1,7 @@
 // The ZIP reader layer: minizip walks the central directory and checks each
-// local header; this layer describes items (names made safe, attributes,
-// times), checks passwords, decrypts and inflates item data with zlib and
-// writes the files. One archive per handle; one item at a time.
+// local header; this layer describes items (names: zip_names, times and
+// sizes: zip_extra_fields) and has them written (zip_item_output). One
+// archive per handle; one item at a time.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,8 @@
 struct ZipItem {
     // Position in the central directory from 0; for index -1 the item count.
     std::int32_t index;
-    // Stored path after the name-safety rules, separators as stored.
+    // Stored path, decoded, after the name-safety rules, separators as
+    // stored.
     WCHAR name[MAX_PATH];
     // 0x01 read-only, 0x02 hidden, 0x04 system, 0x10 folder, 0x20 archive.
     DWORD attributes;
@@ -35,17 +36,15 @@ struct ZipHandle {
 
 // Opens the archive for shared reading and reads its central directory.
 // password is 8-bit text or nullptr; the reader keeps its own copy. nullptr
-// (lastZipResult ZRES_NO_FILE) when the file is missing or is no readable
-// ZIP archive.
+// when the file is missing or is no readable ZIP archive.
 ZipHandle* openZipArchive(const WCHAR* path, const char* password);
 
 // The folder that item names are placed below.
 ZipResult setZipBaseFolder(ZipHandle* handle, const WCHAR* folder);
 
 // index -1: item.index receives the item count. 0..count-1: describes that
-// item. ZRES_NOT_FOUND when the central directory ends before the item
-// (a walk should stop there); ZRES_NO_FILE when its name cannot be a path
-// on the device (no code-page form, or too long).
+// item. NotFound when the central directory ends before the item (a walk
+// should stop there); NoFile when its name is too long for a path.
 ZipResult queryZipItem(ZipHandle* handle, std::int32_t index, ZipItem* item);
 
 // Writes item index as fileName below the base folder; the name is always
@@ -55,5 +54,3 @@ ZipResult extractZipItem(ZipHandle* handle, std::int32_t index, const WCHAR* fil
 
 // Closes the archive and destroys the reader and the handle.
 ZipResult closeZipArchive(ZipHandle* handle);
-
-bool isZipReadHandle(const ZipHandle* handle);

@@ -20,17 +20,20 @@ public:
     // once something has been posted (or the program cannot go on, after
     // posting the quit message).
     virtual void waitForInput() = 0;
-    // A modal message box; returns the button chosen (IDOK, IDYES, ...).
+    // A modal message box laid out as the device draws it; returns the
+    // button chosen (IDOK, IDYES, ...).
     virtual int messageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
-                           UINT style) = 0;
+                           UINT style, const window_system::MessageBoxLayout& layout) = 0;
     virtual void waitCursorChanged(bool shown) {}
     // The keyboard focus moved to window.
     virtual void focusChanged(HWND window) {}
     // Height and width of text in the screen's default font.
     virtual SIZE textExtent(const WCHAR* text, int length) = 0;
-    // An output file is being created while a request runs: a chance to
-    // repaint and show it. Input stays blocked.
-    virtual void progress(const std::u16string& outputPath, unsigned filesSoFar) {}
+    // A request is running: the output file being written (empty before
+    // the first) and how many have been created, and how much of the archive
+    // has been read (0 to 100, -1 while unknown). A chance to repaint and
+    // show it; input stays blocked.
+    virtual void progress(const std::u16string& outputPath, unsigned filesSoFar, int percent) {}
 };
 
 namespace window_system {

@@ -11,13 +11,16 @@
 #include <FL/Fl_Hold_Browser.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Menu_Bar.H>
+#include <FL/Fl_Progress.H>
 #include <FL/Fl_RGB_Image.H>
+#include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Secret_Input.H>
-#include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdarg>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -75,6 +78,7 @@ public:
 
     HWND dialog;
     Fl_Box* status = nullptr;
+    Fl_Progress* bar = nullptr;
 };
 
 // A list view: taps and double-taps become the list's notifications once
@@ -85,18 +89,26 @@ public:
     ListBrowser(HWND listHandle) : Fl_Hold_Browser(0, 0, 10, 10), list(listHandle) {}
 
     int handle(int event) override {
-        if (event == FL_KEYBOARD && !busy() && Fl::event_key() == FL_Delete) {
-            defer(Action::Delete, 0);
-            return 1;
+        if (event == FL_KEYBOARD && !busy()) {
+            // The list's own keys: the window system moves the selection.
+            WORD key = 0;
+            switch (Fl::event_key()) {
+            case FL_Delete: key = VK_DELETE; break;
+            case FL_Down: key = VK_DOWN; break;
+            case FL_Up: key = VK_UP; break;
+            case FL_Home: key = VK_HOME; break;
+            case FL_End: key = VK_END; break;
+            case ' ': key = VK_SPACE; break;
+            }
+            if (key) {
+                defer(Action::Key, key);
+                return 1;
+            }
         }
-        int handled = Fl_Hold_Browser::handle(event);
-        // Arrow keys move the selection and the focus without a callback.
-        if (event == FL_KEYBOARD && handled && !busy() && value() > 0)
-            window_system::selectListRow(list, value() - 1);
-        return handled;
+        return Fl_Hold_Browser::handle(event);
     }
 
-    enum class Action { Tap, DoubleTap, Delete };
+    enum class Action { Tap, DoubleTap, Key };
     void defer(Action action, int row) {
         pendingAction = action;
         pendingRow = row;
@@ -110,7 +122,9 @@ public:
         switch (self->pendingAction) {
         case Action::Tap: window_system::tapListRow(list, self->pendingRow); break;
         case Action::DoubleTap: window_system::doubleTapListRow(list, self->pendingRow); break;
-        case Action::Delete: window_system::listKey(list, VK_DELETE); break;
+        case Action::Key:
+            window_system::listKey(list, static_cast<WORD>(self->pendingRow));
+            break;
         }
         // Wakes the modal loop, which may have been ended by the action.
         PostMessageW(nullptr, WM_NULL, 0, 0);
@@ -118,7 +132,7 @@ public:
 
     HWND list;
     Action pendingAction = Action::Tap;
-    int pendingRow = -1;
+    int pendingRow = -1;  // the row, or the key for Action::Key
 };
 
 class FltkBackend : public WindowBackend {
@@ -196,7 +210,10 @@ public:
             auto* input = static_cast<Fl_Input*>(widget);
             if (text != input->value()) input->value(text.c_str());
         } else if (equalsIgnoreCase(cls, kButtonClass)) {
-            widget->copy_label(text.c_str());
+            // A push button without a caption opens a browser: it shows the
+            // usual glyph for that, its caption stays empty.
+            bool browse = text.empty() && !window_system::isCheckBox(window);
+            widget->copy_label(browse ? "..." : text.c_str());
             if (window_system::isCheckBox(window))
                 static_cast<Fl_Button*>(widget)->value(window_system::checkState(window));
         } else if (equalsIgnoreCase(cls, kStaticClass)) {
@@ -275,27 +292,76 @@ public:
         }
     }
 
+    // The box the window system laid out: its lines as they are (no further
+    // wrapping), its place relative to the device screen, which is where
+    // the program's dialog windows stand on the host's screen.
     int messageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
-                   UINT style) override {
-        std::string message = utf8Of(text);
-        fl_message_title(utf8Of(caption).c_str());
+                   UINT style, const window_system::MessageBoxLayout& layout) override {
+        const RECT& box = layout.box;
+        std::string title = utf8Of(caption);
+        Fl_Double_Window window(box.right - box.left, box.bottom - box.top, title.c_str());
+        window.color(FL_WHITE);
+        MessageBoxResult result{IDOK};
+        if (layout.icon != window_system::MessageIcon::NoIcon) {
+            const RECT& area = layout.iconArea;
+            auto* icon = new Fl_Box(FL_OVAL_BOX, area.left, area.top, area.right - area.left,
+                                    area.bottom - area.top,
+                                    layout.icon == window_system::MessageIcon::Hand ? "X" : "?");
+            icon->color(layout.icon == window_system::MessageIcon::Hand ? FL_RED : FL_BLUE);
+            icon->labelcolor(FL_WHITE);
+            icon->labelfont(FL_HELVETICA_BOLD);
+            icon->labelsize(18);
+        }
+        std::string body;
+        for (const std::u16string& line : layout.lines) {
+            if (!body.empty()) body += '\n';
+            for (char c : utf8Of(line)) {
+                body += c;
+                if (c == '@') body += '@';  // '@' starts a symbol in FLTK labels
+            }
+        }
+        const RECT& textArea = layout.textArea;
+        // FLTK insets a left-aligned label by 3 pixels on either side.
+        auto* textBox = new Fl_Box(textArea.left - 3, textArea.top, textArea.right - textArea.left + 6,
+                                   textArea.bottom - textArea.top);
+        textBox->copy_label(body.c_str());
+        textBox->labelsize(kFontSize);
+        textBox->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP | FL_ALIGN_LEFT | FL_ALIGN_CLIP);
+        const RECT& buttons = layout.buttonArea;
+        const int buttonWidth = 64;
+        const int buttonHeight = buttons.bottom - buttons.top;
+        const int middle = (buttons.left + buttons.right) / 2;
         if (style & MB_YESNO) {
-            return fl_choice("%s", "No", "Yes", nullptr, message.c_str()) == 1 ? IDYES : IDNO;
-        }
-        if (style & MB_ICONHAND) {
-            fl_alert("%s", message.c_str());
+            result.onEscape = IDNO;
+            addButton("Yes", IDYES, middle - buttonWidth - 4, buttons.top, buttonWidth,
+                      buttonHeight, true);
+            addButton("No", IDNO, middle + 4, buttons.top, buttonWidth, buttonHeight,
+                      false);
         } else {
-            fl_message("%s", message.c_str());
+            addButton("OK", IDOK, middle - buttonWidth / 2, buttons.top, buttonWidth,
+                      buttonHeight, true);
         }
-        return IDOK;
+        window.end();
+        window.callback(messageBoxClosed, &result);
+        window.set_modal();
+        window.size_range(window.w(), window.h(), window.w(), window.h());
+        placeMessageBox(window, owner, box);
+        result.answer = result.onEscape;
+        window.show();
+        while (window.shown()) Fl::wait();
+        return result.answer;
     }
 
     void waitCursorChanged(bool shown) override {
         for (auto& dialog : dialogs) {
             dialog.second->cursor(shown ? FL_CURSOR_WAIT : FL_CURSOR_DEFAULT);
-            if (!shown && dialog.second->status) dialog.second->status->hide();
+            if (!shown && dialog.second->status) {
+                dialog.second->status->hide();
+                dialog.second->bar->hide();
+            }
         }
         lastPaint = std::chrono::steady_clock::time_point{};
+        shownPercent = -2;
         Fl::flush();
     }
 
@@ -305,12 +371,18 @@ public:
         return {static_cast<LONG>(fl_width(utf8.c_str())), static_cast<LONG>(fl_height())};
     }
 
-    // Repaints at most every 50 ms; the window system drops input while the
-    // wait cursor is up, so handling events here acts on nothing.
-    void progress(const std::u16string& outputPath, unsigned filesSoFar) override {
+    // The status line names the output being written, with a bar under it
+    // for how much of the archive has been read. The window system drops
+    // input while the wait cursor is up, so handling the events here (which
+    // repaints and keeps the window answering its window manager) acts on
+    // nothing a person did.
+    void progress(const std::u16string& outputPath, unsigned filesSoFar, int percent) override {
         auto now = std::chrono::steady_clock::now();
-        if (now - lastPaint < std::chrono::milliseconds(50)) return;
+        // New outputs can come faster than a person reads; the measured
+        // share is already limited to one report every 50 ms.
+        if (percent == shownPercent && now - lastPaint < std::chrono::milliseconds(50)) return;
         lastPaint = now;
+        shownPercent = percent;
         HWND active = window_system::activeDialog();
         auto found = dialogs.find(active);
         if (found == dialogs.end()) return;
@@ -322,20 +394,97 @@ public:
             window->status->labelsize(kFontSize);
             window->status->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
             window->add(window->status);
+            window->bar = new Fl_Progress(0, 0, 10, 10);
+            window->bar->minimum(0);
+            window->bar->maximum(100);
+            window->bar->color(FL_WHITE, FL_BLUE);
+            window->bar->labelsize(kFontSize);
+            window->add(window->bar);
         }
         RECT client{};
         GetClientRect(active, &client);
-        int height = kFontSize + 6;
-        window->status->resize(0, client.bottom - height, client.right, height);
-        char count[32];
-        std::snprintf(count, sizeof count, "Writing file %u: ", filesSoFar);
-        window->status->copy_label((count + utf8Of(outputPath)).c_str());
+        const int statusHeight = kFontSize + 6;
+        const int barHeight = kFontSize + 6;
+        window->status->resize(0, client.bottom - statusHeight - barHeight, client.right,
+                               statusHeight);
+        window->bar->resize(0, client.bottom - barHeight, client.right, barHeight);
+        std::string status;
+        if (filesSoFar > 0) {
+            char count[32];
+            std::snprintf(count, sizeof count, "Writing file %u: ", filesSoFar);
+            status = count + utf8Of(outputPath);
+        } else {
+            status = "Reading the archive";
+        }
+        window->status->copy_label(status.c_str());
+        const int shown = percent < 0 ? 0 : percent;
+        char label[16];
+        std::snprintf(label, sizeof label, "%d%%", shown);
+        window->bar->value(static_cast<float>(shown));
+        window->bar->copy_label(percent < 0 ? "" : label);
         window->status->show();
+        window->bar->show();
         window->status->redraw();
+        window->bar->redraw();
         Fl::check();
     }
 
 private:
+    struct MessageBoxResult {
+        int onEscape;
+        int answer = 0;
+    };
+    // The button's data is its answer; the box's is the result.
+    static void messageBoxButton(Fl_Widget* widget, void* data) {
+        auto* result = static_cast<MessageBoxResult*>(widget->window()->user_data());
+        result->answer = static_cast<int>(reinterpret_cast<std::intptr_t>(data));
+        widget->window()->hide();
+    }
+    static void messageBoxClosed(Fl_Widget* widget, void* data) {
+        static_cast<MessageBoxResult*>(data)->answer = static_cast<MessageBoxResult*>(data)->onEscape;
+        widget->hide();
+    }
+    static void addButton(const char* label, int answer, int x, int y, int w, int h,
+                          bool isDefault) {
+        Fl_Button* button = isDefault ? new Fl_Return_Button(x, y, w, h, label)
+                                      : new Fl_Button(x, y, w, h, label);
+        button->labelsize(kFontSize);
+        button->callback(messageBoxButton, reinterpret_cast<void*>(static_cast<std::intptr_t>(answer)));
+        if (!isDefault) button->shortcut(FL_Escape);
+    }
+
+    // The device screen's origin on the host's screen: where a dialog
+    // window of the program stands, less its place on the device.
+    void placeMessageBox(Fl_Window& window, HWND owner, const RECT& box) {
+        HWND top = owner;
+        while (top && (window_system::styleOf(top) & WS_CHILD)) top = GetParent(top);
+        DialogWindow* host = nullptr;
+        auto found = dialogs.find(top);
+        if (found != dialogs.end() && found->second->shown()) host = found->second;
+        if (!host) {
+            auto active = dialogs.find(window_system::activeDialog());
+            if (active != dialogs.end() && active->second->shown()) host = active->second;
+        }
+        int x = 0, y = 0;
+        if (host) {
+            RECT hostRect{};
+            GetWindowRect(host->dialog, &hostRect);
+            x = host->x() - hostRect.left + box.left;
+            y = host->y() - hostRect.top + box.top;
+        } else {
+            int sx, sy, sw, sh;
+            Fl::screen_work_area(sx, sy, sw, sh);
+            x = sx + (sw - window.w()) / 2;
+            y = sy + (sh - window.h()) / 2;
+        }
+        // Kept on the host's screen as well.
+        int sx, sy, sw, sh;
+        Fl::screen_work_area(sx, sy, sw, sh, x + window.w() / 2, y + window.h() / 2);
+        x = std::max(sx, std::min(x, sx + sw - window.w()));
+        y = std::max(sy, std::min(y, sy + sh - window.h()));
+        window.position(x, y);
+    }
+
     static void inputChanged(Fl_Widget* widget, void* data) {
         if (busy()) {
             // Typing while a request runs does not happen either.
@@ -383,6 +532,8 @@ private:
     // The rows with their icons; a report view shows every column, a list
     // view the names.
     void fillBrowser(ListBrowser* browser, HWND list) {
+        const int top = browser->topline();
+        int selectedLine = 0;
         browser->clear();
         bool report = (window_system::styleOf(list) & LVS_TYPEMASK) == LVS_REPORT;
         const auto* widths = window_system::listColumnWidths(list);
@@ -403,7 +554,15 @@ private:
             if (Fl_RGB_Image* icon = iconImage(
                     window_system::listImage(list, window_system::listRowImage(list, i))))
                 browser->icon(line1, icon);
-            if (window_system::listRowSelected(list, i)) browser->select(line1);
+            if (window_system::listRowSelected(list, i)) {
+                browser->select(line1);
+                selectedLine = line1;
+            }
+        }
+        if (selectedLine > 0) {
+            if (!browser->displayed(selectedLine)) browser->middleline(selectedLine);
+        } else if (top > 0 && top <= browser->size()) {
+            browser->topline(top);
         }
     }
 
@@ -545,13 +704,33 @@ private:
     std::map<const IconImage*, Fl_RGB_Image*> icons;
     std::map<const IconImage*, std::vector<unsigned char>> iconPixels;
     std::chrono::steady_clock::time_point lastPaint{};
+    int shownPercent = -2;
 };
 
-void cannotOpenDisplay(const char* format, ...) {
-    std::fprintf(stderr,
-                 "tovrin-unpacker: cannot open the display to show the main dialog on; extract "
-                 "without a dialog with a keyed command line such as '#F(archive)#P(folder)' "
-                 "(see --help)\n");
+bool displayOpened = false;
+
+// FLTK ends the process through this handler; it says what happened, so
+// that a person can act on it.
+void toolkitFailed(const char* format, ...) {
+    char detail[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(detail, sizeof detail, format, arguments);
+    va_end(arguments);
+    if (!displayOpened) {
+        std::fprintf(stderr,
+                     "tovrin-unpacker: cannot open the display to show the main dialog on (%s); "
+                     "extract without a dialog with a keyed command line such as "
+                     "'#F(archive)#P(folder)' (see --help)\n",
+                     detail);
+    } else if (std::strstr(detail, "I/O error")) {
+        std::fprintf(stderr,
+                     "tovrin-unpacker: lost the connection to the display (%s); the X server "
+                     "ended or the session was closed\n",
+                     detail);
+    } else {
+        std::fprintf(stderr, "tovrin-unpacker: the window toolkit failed: %s\n", detail);
+    }
     std::exit(1);
 }
 
@@ -561,13 +740,10 @@ WindowBackend* openDisplayBackend() {
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if ((!display || !*display) && (!wayland || !*wayland)) return nullptr;
-    // FLTK ends the process through its fatal handler when the display
-    // cannot be opened: say so clearly instead of its bare message.
-    Fl::fatal = cannotOpenDisplay;
+    Fl::fatal = toolkitFailed;
     fl_open_display();
+    displayOpened = true;
     FL_NORMAL_SIZE = kFontSize;
-    fl_message_font(FL_HELVETICA, kFontSize);
-    fl_close = "OK";
     static FltkBackend backend;
     return &backend;
 }

@@ -288,6 +288,11 @@ constexpr WORD VK_TAB = 0x09;
 constexpr WORD VK_RETURN = 0x0D;
 constexpr WORD VK_ESCAPE = 0x1B;
 constexpr WORD VK_DELETE = 0x2E;
+constexpr WORD VK_SPACE = 0x20;
+constexpr WORD VK_END = 0x23;
+constexpr WORD VK_HOME = 0x24;
+constexpr WORD VK_UP = 0x26;
+constexpr WORD VK_DOWN = 0x28;
 constexpr DWORD KEYEVENTF_KEYUP = 0x0002;
 constexpr DWORD KEYEVENTF_SILENT = 0x0004;
 
@@ -462,7 +467,15 @@ constexpr DWORD SHIDIF_SIZEDLG = 0x0002;
 constexpr DWORD SHIDIF_SIZEDLGFULLSCREEN = 0x0004;
 constexpr DWORD SHIDIF_SIPDOWN = 0x0008;
 constexpr DWORD SHDB_HIDE = 2;
-struct SHACTIVATEINFO;
+// The shell's activation record of a window.
+struct SHACTIVATEINFO {
+    DWORD cbSize;
+    HWND hwndLastFocus;
+    UINT fSipUp : 1;
+    UINT fSipOnDeactivation : 1;
+    UINT fActive : 1;
+    UINT fReserved : 29;
+};
 
 BOOL SHCreateMenuBar(SHMENUBARINFO* info);
 BOOL SHInitDialog(SHINITDLGINFO* info);
@@ -515,8 +528,12 @@ const std::vector<int>* listColumnWidths(HWND listView);
 HWND labelEditorOf(HWND listView);
 // Ends the label edit of listView: commit with the editor's text, or cancel.
 void endLabelEdit(HWND listView, bool commit);
-// A person taps a list row (selects and focuses it; NM_CLICK), taps it
-// twice (NM_DBLCLK), or presses a key in the list (LVN_KEYDOWN).
+// A person taps a list row (selects and focuses it; NM_CLICK); the second
+// tap of a double tap (NM_DBLCLK, unless the first tap replaced the rows:
+// then it belongs to what the first tap opened and does nothing more);
+// presses a key in the list (Down, Up, Home, End move the selection, from
+// the first or last row when nothing is selected; Space selects the
+// focused row; then LVN_KEYDOWN).
 void tapListRow(HWND listView, int row);
 void doubleTapListRow(HWND listView, int row);
 void listKey(HWND listView, WORD key);
@@ -524,6 +541,24 @@ void listKey(HWND listView, WORD key);
 // parent hears CBN_SELCHANGE or nothing more (the browser reads the rows).
 void chooseComboEntry(HWND comboBox, int index);
 void selectListRow(HWND listView, int row);
+// A message box as the device draws it: its icon (only the styles' icon
+// bits give one), its text broken into lines that fit the box, and where it
+// stands. The box is as wide as the program's window (the owner's top-level
+// window, else the screen), centred over that window and kept inside the
+// screen's work area; every line fits the text area.
+enum class MessageIcon { NoIcon, Hand, Question };
+struct MessageBoxLayout {
+    MessageIcon icon = MessageIcon::NoIcon;
+    std::vector<std::u16string> lines;
+    RECT box{};        // screen coordinates
+    RECT iconArea{};   // these three relative to the box
+    RECT textArea{};
+    RECT buttonArea{};
+    int lineHeight = 0;
+};
+MessageBoxLayout layOutMessageBox(HWND owner, const std::u16string& text, UINT style);
+// Shows the progress of a running request through the backend.
+void showProgress(const std::u16string& outputPath, unsigned filesSoFar, int percent);
 // True when the message queue holds a message or the quit message.
 bool messagesPending();
 // True while the wait cursor is shown.

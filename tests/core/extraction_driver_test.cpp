@@ -16,6 +16,7 @@
 #include "core/format_handler.h"
 #include "core/output_files.h"
 #include "tests/test_support.h"
+#include "core/request_settings.h"
 #include "ui/settings_store.h"
 
 using testing_support::fileExists;
@@ -96,6 +97,7 @@ protected:
     }
     void run(const std::string& path) {
         testing_support::resetRequest();
+        useRequestSettings(&storedRequestSettings());
         ExtractionDriver(path.c_str());
     }
     void expectCounters(unsigned notFound, unsigned unsupported, unsigned failed) {

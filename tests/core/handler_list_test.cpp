@@ -24,14 +24,14 @@ protected:
 
 }  // namespace
 
-TEST_F(HandlerList, FourteenHandlersInDetectionOrder) {
+TEST_F(HandlerList, FifteenHandlersInDetectionOrder) {
     std::vector<std::string> names;
     for (FormatHandler* h = appState.handlerListHead; h; h = h->next) names.push_back(h->name);
     const std::string extraction = " \x93\x57\x8A\x4A";
     EXPECT_EQ(names, (std::vector<std::string>{
                          "Tar", "Tar+Gzip" + extraction, "Tar+Bzip2" + extraction,
                          "Tar+Compress" + extraction, "Lzh", "ZIP", "Arj", "Gzip", "Bzip2",
-                         "Compress", "yDecode", "CAB", "Base64 Decode", "UUDecode"}));
+                         "Compress", "yDecode", "CAB", "Base64 Decode", "UUDecode", "XXDecode"}));
 }
 
 TEST_F(HandlerList, ExtensionClaims) {

@@ -11,7 +11,7 @@
 #include "platform/desktop_association.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-#include "platform/win/headless.h"
+#include "tests/support/headless.h"
 #include "tests/test_support.h"
 #include "ui/association_dialog.h"
 #include "ui/resources.h"

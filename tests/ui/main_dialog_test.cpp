@@ -2,18 +2,21 @@
 // headless backend: each step runs when the program waits for input.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unzip.h>
+#include <zip.h>
 #include <zlib.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/program.h"
 #include "core/app_state.h"
 #include "formats/handler_registry.h"
 #include "platform/registry.h"
-#include "platform/win/headless.h"
+#include "tests/support/headless.h"
 #include "tests/test_support.h"
 #include "ui/main_dialog.h"
 #include "ui/resources.h"
@@ -183,7 +186,7 @@ TEST_F(MainDialog, ExtractReportsEachOutcomeAndKeepsTheFields) {
     EXPECT_FALSE(readOpenFolder());
     // The status line heard of the member being written.
     ASSERT_FALSE(headless::progressSeen().empty());
-    EXPECT_EQ(headless::progressSeen().back(), u"\\out\\data\\data");
+    EXPECT_EQ(headless::progressSeen().back().outputPath, u"\\out\\data\\data");
 }
 
 TEST_F(MainDialog, OpenFolderStartsTheFileManagerAndEndsTheProgram) {
@@ -276,54 +279,120 @@ TEST_F(MainDialog, CommandLineFileIsShownAndNothingRunsUntilAsked) {
     EXPECT_FALSE(headless::ranOutOfSteps());
 }
 
-TEST_F(MainDialog, LayoutFillsTheWidthAndFollowsRotationAndPlatform) {
-    const int h = headless::kTextHeight;
-    RECT label{}, file{}, button{}, openBox{}, rotatedFile{}, rotatedButton{};
+// Every shown control lies inside the client area, none overlaps another,
+// the rows run top to bottom; so on either screen side and platform.
+TEST_F(MainDialog, LayoutKeepsEveryControlInsideAndApart) {
+    const int ids[] = {IDC_FILE_LABEL,     IDC_FILE,     IDC_BROWSE_FILE,   IDC_PATH_LABEL,
+                       IDC_EXTRACT_PATH,   IDC_BROWSE_FOLDER, IDC_PASSWORD_LABEL, IDC_PASSWORD,
+                       IDC_CREATE_FOLDER,  IDC_OPEN_FOLDER};
+    auto check = [&](const char* when, int buttonsShown) {
+        RECT client{};
+        GetClientRect(headless::dialog(), &client);
+        std::vector<RECT> shown;
+        int buttons = 0;
+        for (int id : ids) {
+            if (!headless::isVisible(id)) continue;
+            RECT r = headless::rectOf(id);
+            EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right &&
+                        r.bottom <= client.bottom && r.left < r.right && r.top < r.bottom)
+                << when << " control " << id;
+            for (const RECT& o : shown)
+                EXPECT_TRUE(r.left >= o.right || o.left >= r.right || r.top >= o.bottom ||
+                            o.top >= r.bottom)
+                    << when << " control " << id << " overlaps another";
+            if (!shown.empty()) {
+                EXPECT_GE(r.top, shown.back().top) << when << " control " << id;
+            }
+            buttons += id == IDC_BROWSE_FILE || id == IDC_BROWSE_FOLDER;
+            shown.push_back(r);
+        }
+        EXPECT_EQ(buttons, buttonsShown) << when;
+        // The field spans the row up to its browse button, or the whole row.
+        RECT file = headless::rectOf(IDC_FILE);
+        EXPECT_GE(file.right, client.right - 2 - (buttonsShown ? headless::kTextHeight + 3 : 0))
+            << when;
+    };
     headless::whenIdle([&] {
-        label = headless::rectOf(IDC_FILE_LABEL);
-        file = headless::rectOf(IDC_FILE);
-        button = headless::rectOf(IDC_BROWSE_FILE);
-        openBox = headless::rectOf(IDC_OPEN_FOLDER);
+        check("portrait", 2);
         headless::rotateScreen(320, 240);
     });
     headless::whenIdle([&] {
-        rotatedFile = headless::rectOf(IDC_EXTRACT_PATH);
-        rotatedButton = headless::rectOf(IDC_BROWSE_FOLDER);
+        check("landscape", 2);
         headless::pressEscape();
     });
     EXPECT_EQ(run(), 0);
-    EXPECT_EQ(label.left, 2);
-    EXPECT_EQ(label.top, 2);
-    EXPECT_EQ(label.right, 238);
-    EXPECT_EQ(label.bottom - label.top, h + 2);
-    EXPECT_EQ(file.top, 2 + (h + 4));
-    EXPECT_EQ(file.right, 238 - h - 2);
-    EXPECT_EQ(button.left, file.right + 1);
-    EXPECT_EQ(button.right, 238);
-    EXPECT_EQ(openBox.top, 2 + 7 * (h + 4));  // the eighth row
-    EXPECT_EQ(rotatedFile.top, 2 + 3 * (h + 4));
-    EXPECT_EQ(rotatedFile.right, 318 - h - 2);
-    EXPECT_EQ(rotatedButton.right, 318);
 
-    // Another platform: no browse buttons, fields across the whole row, and
-    // the Tools menu keeps its browse items.
     headless::install();
     window_system::setPlatformType(u"Smartphone");
-    bool buttons[2] = {true, true}, menuItem = false;
-    RECT wideFile{};
+    bool menuItem = false;
     headless::whenIdle([&] {
-        buttons[0] = headless::isVisible(IDC_BROWSE_FILE);
-        buttons[1] = headless::isVisible(IDC_BROWSE_FOLDER);
-        wideFile = headless::rectOf(IDC_FILE);
+        check("another platform", 0);
         menuItem = headless::chooseMenu(IDM_SELECT_FILE);
     });
     headless::whenIdle([] { headless::pressEscape(); });  // the browser
     headless::whenIdle([] { headless::pressEscape(); });
     EXPECT_EQ(run(), 0);
-    EXPECT_FALSE(buttons[0]);
-    EXPECT_FALSE(buttons[1]);
-    EXPECT_EQ(wideFile.right, 238);
     EXPECT_TRUE(menuItem);
+}
+
+// The window shows how much of the archive has been read while a single
+// large stream is written: from 0, never backwards, no more often than every
+// 50 ms, moving while it works, 100 at the end. Nothing is shown for a
+// request from the keyed command line.
+TEST_F(MainDialog, ProgressMovesWithTheArchiveReadAndEndsAtOneHundred) {
+    struct Case {
+        const char* archive;
+        const char16_t* destination;
+    } cases[] = {{"\\in\\big.gz", u"\\gz"}, {"\\in\\big.zip", u"\\zip"}};
+    const std::string chunk = testing_support::sampleData(1u << 20, 7);
+    content_.clear();
+    for (int i = 0; i < 32; ++i) content_ += chunk;
+    for (const Case& c : cases) {
+        if (std::string(c.archive).back() == 'z') {
+            gzFile gz = gzopen(host(c.archive).c_str(), "wb1");
+            gzwrite(gz, content_.data(), static_cast<unsigned>(content_.size()));
+            gzclose(gz);
+        } else {
+            zipFile zip = zipOpen64(host(c.archive).c_str(), 0);
+            zip_fileinfo info{};
+            zipOpenNewFileInZip64(zip, "big", &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                                  1, 1);
+            zipWriteInFileInZip(zip, content_.data(), static_cast<unsigned>(content_.size()));
+            zipCloseFileInZip(zip);
+            zipClose(zip, nullptr);
+        }
+        headless::install();
+        headless::whenIdle([&] {
+            std::string archive = c.archive;
+            headless::typeInto(IDC_FILE, std::u16string(archive.begin(), archive.end()));
+            headless::typeInto(IDC_EXTRACT_PATH, c.destination);
+            headless::pressEnter();
+        });
+        headless::whenIdle([] { headless::pressEscape(); });
+        EXPECT_EQ(run(), 0);
+        const std::u16string output = std::u16string(c.destination) + u"\\big";
+        EXPECT_TRUE(sameBytes(readFile(host(std::string(output.begin(), output.end()))), content_))
+            << c.archive;
+        const auto& steps = headless::progressSeen();
+        ASSERT_GE(steps.size(), 2u) << c.archive;
+        EXPECT_EQ(steps.front().percent, 0) << c.archive;
+        EXPECT_EQ(steps.back().percent, 100) << c.archive;
+        EXPECT_EQ(steps.back().outputPath, output) << c.archive;
+        bool moved = false;
+        for (std::size_t i = 1; i < steps.size(); ++i) {
+            EXPECT_GE(steps[i].percent, steps[i - 1].percent) << c.archive;
+            if (steps[i].percent != steps[i - 1].percent && i + 1 < steps.size()) {
+                EXPECT_GE(steps[i].at - steps[i - 1].at, std::chrono::milliseconds(40));  // 50 ms less scheduling jitter
+            }
+            moved = moved || (steps[i].percent > 0 && steps[i].percent < 100);
+        }
+        if (steps.back().at - steps.front().at > std::chrono::milliseconds(150)) {
+            EXPECT_TRUE(moved) << c.archive << ": nothing between 0 and 100";
+        }
+    }
+    headless::install();
+    EXPECT_EQ(startProgram(u"#F(\\in\\big.gz)#P(\\quiet)"), 0);
+    EXPECT_TRUE(headless::progressSeen().empty());
 }
 
 TEST_F(MainDialog, TextsThatDoNotFitRefuseTheRequestInsteadOfBeingCut) {

@@ -4,15 +4,18 @@
 # the menu bar, the archive extracts byte for byte, the outcome message is
 # shown; the browser opens from the file field's button and the association
 # dialog from the Tools menu, and Esc ends the program with status 0.
+# The About box stands over the dialog, on screen and no wider than it; a
+# 200 MB extraction shows its progress bar while it runs; a lost display
+# connection is reported as such.
 # Screenshots: BUILD_DIR/ui-e2e.png (the message over the dialog),
-# ui-browser.png and ui-association.png.
+# ui-about.png, ui-progress.png, ui-browser.png and ui-association.png.
 # Usage: tests/ui/xvfb-e2e.sh [BUILD_DIR]   (needs xvfb, xdotool, imagemagick)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(cd "${1:-$top/build}" && pwd)"
 program="$build/tovrin-unpacker"
 [ -x "$program" ] || { echo "xvfb-e2e: no program at $program" >&2; exit 1; }
-for tool in Xvfb xdotool import gzip cmp; do
+for tool in Xvfb xdotool import convert identify gzip cmp; do
   command -v "$tool" >/dev/null || { echo "xvfb-e2e: $tool is missing" >&2; exit 1; }
 done
 
@@ -71,6 +74,51 @@ import -window root "$build/ui-e2e.png"
 # Close the message.
 xdotool key Return
 sleep 0.5
+fail() { echo "xvfb-e2e: $1" >&2; import -window root "$build/ui-e2e-failure.png" || true; exit 1; }
+
+# Tools > About: a box of its own over the dialog, inside the dialog's width
+# and the screen, with the OK button on screen.
+xdotool mousemove --window "$window" 70 $((HEIGHT - 12)) click 1
+sleep 0.4
+xdotool key Down Down Down Down Return
+about=""
+for _ in $(seq 50); do
+  about="$(xdotool search --onlyvisible --name '^Tovrin UnPacker$' | grep -vx "$window" | head -1 || true)"
+  [ -n "$about" ] && break; sleep 0.1
+done
+[ -n "$about" ] || fail "the About box did not open"
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$about" | sed 's/^/M_/')"
+import -window root "$build/ui-about.png"
+[ "$(identify -format '%wx%h' "$build/ui-about.png")" = 480x400 ] || fail "unexpected screenshot size"
+[ "$M_WIDTH" -le "$WIDTH" ] && [ "$M_X" -ge "$X" ] && [ $((M_X + M_WIDTH)) -le $((X + WIDTH)) ] &&
+  [ "$M_Y" -ge 0 ] && [ $((M_Y + M_HEIGHT)) -le 400 ] ||
+  fail "the About box ($M_WIDTH x $M_HEIGHT at $M_X,$M_Y) is not over the dialog ($WIDTH x $HEIGHT at $X,$Y)"
+xdotool key Return
+sleep 0.5
+
+# A 200 MB stream: the bar under the status line fills while it runs.
+head -c 200000000 /dev/zero | gzip -1 >"$work/root/in/zeros.gz"
+xdotool windowfocus --sync "$window" 2>/dev/null || true
+xdotool mousemove --window "$window" 120 27 click 1 key ctrl+a
+xdotool type --delay 15 '\in\zeros.gz'
+xdotool mousemove --window "$window" 20 $((HEIGHT - 12)) click 1
+for _ in $(seq 200); do
+  size="$(stat -c %s "$work/root/out/zeros" 2>/dev/null || echo 0)"
+  [ "$size" -gt 40000000 ] && break; sleep 0.02
+done
+import -window root "$build/ui-progress.png"
+[ "$size" -lt 200000000 ] || echo "xvfb-e2e: the extraction ended before the screenshot" >&2
+# The bar is the lowest row above the menu bar; its filled part is blue.
+blue="$(convert "$build/ui-progress.png" -crop "${WIDTH}x14+${X}+$((Y + HEIGHT - 26 - 16))" +repage \
+  -fill black +opaque '#0000FF' -format '%[fx:mean*w*h]' info:)"
+[ "${blue%.*}" -gt 0 ] || fail "no progress bar mid-extraction (see $build/ui-progress.png)"
+for _ in $(seq 300); do
+  [ "$(stat -c %s "$work/root/out/zeros" 2>/dev/null || echo 0)" = 200000000 ] && break; sleep 0.1
+done
+sleep 1
+xdotool key Return
+sleep 0.5
 
 # The browser from the file field's button at the right end of its row: it
 # lists the device root's folders; double-clicking "in" shows the archive.
@@ -116,4 +164,14 @@ if [ "$status" != "0" ]; then
   echo "xvfb-e2e: the program did not end with status 0 after Esc (status '${status}')" >&2
   exit 1
 fi
-echo "xvfb-e2e: 1 passed, 0 failed (screenshots: $build/ui-e2e.png, ui-browser.png, ui-association.png)"
+# A display that goes away under a running dialog is reported as such.
+(cd "$work" && TOVRIN_ROOT="$work/root" XDG_CONFIG_HOME="$work/config" "$program") \
+  >"$work/lost.log" 2>&1 &
+app_pid=$!
+timeout 15 xdotool search --sync --onlyvisible --name '^Tovrin UnPacker$' >/dev/null
+kill "$xvfb_pid"; xvfb_pid=""
+for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+app_pid=""
+grep -q "lost the connection to the display" "$work/lost.log" ||
+  { echo "xvfb-e2e: a lost display was reported as: $(cat "$work/lost.log")" >&2; exit 1; }
+echo "xvfb-e2e: 1 passed, 0 failed (screenshots: $build/ui-e2e.png, ui-about.png, ui-progress.png, ui-browser.png, ui-association.png)"

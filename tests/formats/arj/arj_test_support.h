@@ -12,7 +12,6 @@
 
 namespace arj_testing {
 
-using lzh_testing::fixtureBinary;
 using lzh_testing::fixtureText;
 using lzh_testing::putU16;
 using lzh_testing::putU32;

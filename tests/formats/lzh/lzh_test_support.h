@@ -27,24 +27,6 @@ inline std::string fixtureText(std::size_t size, std::uint32_t seed) {
     return out.substr(0, size);
 }
 
-inline std::string fixtureBinary(std::size_t size, std::uint32_t seed) {
-    std::uint32_t x = seed;
-    std::string out;
-    while (out.size() < size) {
-        x = static_cast<std::uint32_t>((static_cast<std::uint64_t>(x) * 1103515245u + 12345u) & 0x7FFFFFFFu);
-        const unsigned r = (x >> 16) & 0xFF;
-        if (r < 40 && out.size() > 300) {
-            const std::size_t window = out.size() < 60000 ? out.size() : 60000;
-            const std::size_t distance = 1 + ((x >> 8) % window);
-            const std::size_t length = 3 + (x % 200);
-            for (std::size_t i = 0; i < length; ++i) out += out[out.size() - distance];
-        } else {
-            out += static_cast<char>(r);
-        }
-    }
-    return out.substr(0, size);
-}
-
 inline std::uint16_t crc16(const std::string& data) {
     static const LzhCrc16 crc;
     return crc.update(0, reinterpret_cast<const std::uint8_t*>(data.data()), data.size());

@@ -1,5 +1,6 @@
-// Fixtures: tests/fixtures/make-text-fixtures.sh (uuencode -m, mpack).
-// Messages with chosen header shapes are written here.
+// Fixtures: tests/fixtures/make-text-fixtures.sh (uuencode -m, mpack;
+// through the program in tests/fixtures/text/manifest.tsv). Messages with
+// chosen header shapes are written here.
 #include <sys/stat.h>
 
 #include <string>
@@ -20,18 +21,6 @@ protected:
 using Base64Decoding = Base64Test;
 using Base64Names = Base64Test;
 using Base64Probe = Base64Test;
-
-TEST_F(Base64Decoding, PeerFilesDecodeByteExactlyWithAndWithoutCrLf) {
-    for (bool crlf : {false, true}) {
-        auto form = [&](const std::string& s) { return crlf ? withCrLf(s) : s; };
-        ASSERT_EQ(probeAndExtract(handler, "u.b64", form(textFixture("begin-base64.b64"))), 1);
-        // mpack: a description part, then the attachment named report.dat.
-        ASSERT_EQ(probeAndExtract(handler, "m.mime", form(textFixture("mpack.mime"))), 1);
-        EXPECT_EQ(outputs(), (std::vector<std::string>{"photo.bin", "report.dat"}));
-        EXPECT_TRUE(sameBytes(output("photo.bin"), sample)) << crlf;
-        EXPECT_TRUE(sameBytes(output("report.dat"), sample)) << crlf;
-    }
-}
 
 TEST_F(Base64Decoding, HeaderShapesAndBodyEndings) {
     const std::string encoding = "Content-Transfer-Encoding: base64\n";

@@ -25,11 +25,6 @@ protected:
         const std::size_t start = text.find('\n') + 1;
         return text.substr(start, text.find("\n" + last, start) + 1 - start);
     }
-    static std::string withCrLf(const std::string& text) {
-        std::string out;
-        for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-        return out;
-    }
     // Probes content under the given name, as the driver would.
     static bool probeAs(FormatHandler& handler, const std::string& name, const std::string& content) {
         std::memcpy(appState.sniffBuffer, content.data(), std::min(content.size(), kSniffBufferSize));

@@ -1,5 +1,7 @@
-// Fixtures: tests/fixtures/make-text-fixtures.sh (uuencode, uuenview single
-// and multi-part). Damaged and hostile files are written here.
+// Fixtures: tests/fixtures/make-text-fixtures.sh (uuencode, uuenview -u and
+// -x, single and multi-part; their decoding through the program is in
+// tests/fixtures/text/manifest.tsv). Damaged and hostile files are written
+// here around the fixtures' data lines.
 #include <sys/stat.h>
 
 #include <string>
@@ -23,18 +25,20 @@ using UuDecoding = UuTest;
 using UuProbe = UuTest;
 using UuFailures = UuTest;
 
-TEST_F(UuDecoding, PeerFilesDecodeByteExactlyWithAndWithoutCrLf) {
-    for (bool crlf : {false, true}) {
-        auto form = [&](const std::string& s) { return crlf ? withCrLf(s) : s; };
-        ASSERT_EQ(probeAndExtract(handler, "a.uue", form(textFixture("uuencode.uue"))), 1);
-        EXPECT_TRUE(sameBytes(output("photo.bin"), sample)) << crlf;
-        ASSERT_EQ(probeAndExtract(handler, "b.uu", form(textFixture("uuenview.uue"))), 1);
-        EXPECT_TRUE(sameBytes(output("photo.bin"), sample)) << crlf;
-        // Five parts joined, with blank lines and remarks between them.
-        ASSERT_EQ(probeAndExtract(handler, "c.uue", form(textFixture("uuenview-multi.uue"))), 1);
-        EXPECT_TRUE(sameBytes(output("large.dat"), textFixture("large.bin"))) << crlf;
-        EXPECT_EQ(outputs(), (std::vector<std::string>{"large.dat", "photo.bin"}));
-    }
+// In XX, '+' counts 0 and the 'e' of "end" is a data character (42): the
+// data ends at the "end" line only, with or without a zero-count line
+// before it, and never by decoding "end".
+TEST_F(UuDecoding, XxDataEndsAtTheEndLineOnly) {
+    XxDecodeHandler xx;
+    const std::string lines = dataLines("uuenview.xxe", "+");
+    ASSERT_EQ(probeAndExtract(xx, "a.xxe", "begin 644 a.bin\n" + lines + "+\nend\n"), 1);
+    ASSERT_EQ(probeAndExtract(xx, "b.XX", "begin 644 b.bin\n" + lines + "end\nhA3i\n"), 1);
+    ASSERT_EQ(probeAndExtract(xx, "c.xxe", "begin 644 ../c.bin\n" + lines + "+\n\ngarbage\n" + lines + "end"), 1);
+    EXPECT_EQ(probeAndExtract(xx, "d.xxe", "begin 644 d.bin\n" + lines), 0);  // no "end"
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"a.bin", "b.bin", "c.bin", "d.bin"}));
+    for (const char* name : {"a.bin", "b.bin", "d.bin"}) EXPECT_TRUE(sameBytes(output(name), sample)) << name;
+    EXPECT_TRUE(sameBytes(output("c.bin"), sample + sample));
+    for (const char* name : {"x.uue", "x.xe", "x.xxx"}) EXPECT_FALSE(probeAs(xx, name, "begin 644 a\n" + lines)) << name;
 }
 
 TEST_F(UuDecoding, ShortLinesCountTheirMissingCharactersAsZero) {

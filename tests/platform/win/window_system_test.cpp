@@ -1,13 +1,16 @@
 // The window system's own rules that the dialogs rely on: modal loops and
-// the quit message, the queue, the dialog keys and the resource calls.
+// the quit message, the queue, the dialog keys, message boxes, list keys.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "platform/win/headless.h"
+#include "tests/support/headless.h"
 #include "platform/win/window_system.h"
-#include "ui/resources.h"
+
+using window_system::MessageBoxLayout;
+using window_system::MessageIcon;
 
 namespace {
 
@@ -94,63 +97,95 @@ TEST_F(WindowSystem, HiddenControlsTakeNoInputAndMessagesForGoneWindowsAreDroppe
     EXPECT_EQ(events, (std::vector<std::string>{"init 0", "command 1/0"}));
 }
 
-TEST_F(WindowSystem, ResourceCallsGiveTheProgramsTables) {
-    const WCHAR* text = nullptr;
-    EXPECT_EQ(LoadStringW(programInstance(), 40009, reinterpret_cast<LPWSTR>(&text), 0), 15);
-    EXPECT_EQ(std::u16string(text), u"File not exist!");
-    WCHAR small[5];
-    EXPECT_EQ(LoadStringW(programInstance(), 40009, small, 5), 4);
-    EXPECT_EQ(std::u16string(small), u"File");
-    EXPECT_EQ(LoadStringW(programInstance(), 1, small, 5), 0);
-    EXPECT_NE(FindResourceW(programInstance(), MAKEINTRESOURCEW(102), RT_DIALOG), nullptr);
-    EXPECT_EQ(FindResourceW(programInstance(), MAKEINTRESOURCEW(102), RT_MENU), nullptr);
-    const auto* icon = static_cast<const IconImage*>(
-        LoadIconW(programInstance(), MAKEINTRESOURCEW(101)));
-    ASSERT_NE(icon, nullptr);
-    EXPECT_EQ(icon->width * icon->height, 256);
-
-    WCHAR platform[9];
-    EXPECT_TRUE(SystemParametersInfoW(SPI_GETPLATFORMTYPE, sizeof platform, platform, 0));
-    EXPECT_EQ(std::u16string(platform), u"PocketPC");
-    EXPECT_FALSE(SystemParametersInfoW(SPI_GETPLATFORMTYPE, 8, platform, 0));  // would not fit
+TEST_F(WindowSystem, MessageBoxesShowTheirIconAndFitTheWindowAndTheScreen) {
+    const std::u16string about =
+        u"Tovrin UnPacker 1.1.\n\nSupported formats:\nLZH / ZIP / GZIP / TAR / BZIP2 / Compress "
+        u"/ MS CAB/ Ync / ARJ / IMP / BASE64 / UUencode / XXencode";
+    const std::u16string unbroken(100, u'w');
+    struct Case {
+        int screenWidth, screenHeight;
+        RECT owner;
+        UINT style;
+        MessageIcon icon;
+        const std::u16string& text;
+    } cases[] = {
+        {240, 320, {0, 0, 240, 294}, MB_SETFOREGROUND, MessageIcon::NoIcon, about},
+        {240, 320, {30, 40, 200, 100}, MB_ICONHAND, MessageIcon::Hand, unbroken},
+        {640, 120, {500, 60, 800, 100}, MB_YESNO | MB_ICONQUESTION, MessageIcon::Question, about},
+    };
+    for (const Case& c : cases) {
+        headless::install();
+        window_system::setScreenSize(c.screenWidth, c.screenHeight);
+        headless::whenIdle([&] {
+            MoveWindow(headless::dialog(), c.owner.left, c.owner.top, c.owner.right - c.owner.left,
+                       c.owner.bottom - c.owner.top, TRUE);
+            MessageBoxW(GetDlgItem(headless::dialog(), 10), c.text.c_str(), u"c", c.style);
+            headless::pressEnter();
+        });
+        DialogBoxIndirectParamW(nullptr, &kDialog, nullptr, recordingProc, 0);
+        ASSERT_EQ(headless::messagesShown().size(), 1u);
+        const MessageBoxLayout& shown = headless::messagesShown()[0].layout;
+        const RECT& box = shown.box;
+        EXPECT_EQ(shown.icon, c.icon);
+        // As wide as the program's window within the screen, over its middle
+        // where the screen allows, and never off the screen.
+        const LONG ownerWidth = c.owner.right - c.owner.left;
+        EXPECT_EQ(box.right - box.left, std::min<LONG>(ownerWidth, c.screenWidth));
+        EXPECT_TRUE(box.left >= 0 && box.top >= 0 && box.right <= c.screenWidth &&
+                    box.bottom <= c.screenHeight);
+        if (c.owner.right <= c.screenWidth) {
+            EXPECT_EQ(box.left, c.owner.left);
+        }
+        // Every line fits the text area, which lies inside the box beside
+        // the icon; the lines hold the whole text.
+        const RECT& text = shown.textArea;
+        EXPECT_TRUE(text.left >= shown.iconArea.right && text.right <= box.right - box.left);
+        std::u16string joined, expected;
+        for (const std::u16string& line : shown.lines) {
+            EXPECT_LE(static_cast<LONG>(line.size()) * 6, text.right - text.left);
+            joined += line;
+        }
+        for (WCHAR ch : c.text)
+            if (ch != u' ' && ch != u'\n') expected += ch;
+        joined.erase(std::remove(joined.begin(), joined.end(), u' '), joined.end());
+        EXPECT_EQ(joined, expected);
+    }
 }
 
-TEST_F(WindowSystem, ComboAndListControlsKeepTheirEntriesWithinBounds) {
+TEST_F(WindowSystem, ListKeysSelectFromNothingAndKeepTheSelectionInTheList) {
     static constexpr DialogItemTemplate items[] = {
-        {20, kComboBoxClass, u"", WS_VISIBLE | CBS_DROPDOWNLIST, 0, 0, 50, 10},
-        {21, kListViewClass, u"", WS_VISIBLE | LVS_REPORT, 0, 12, 50, 40},
+        {21, kListViewClass, u"", WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL, 0, 0, 50, 40}};
+    static constexpr DialogTemplate listDialog = {u"T", u"System", 8, 0, 0, 0, 60, 60, items, 1};
+    struct Case {
+        int rows;
+        int focusedOnly;  // a row focused but not selected, -1 none
+        std::vector<WORD> keys;
+        int selected;
+    } cases[] = {
+        {3, -1, {VK_DOWN}, 0},          {3, -1, {VK_UP}, 2},   {3, -1, {VK_HOME}, 0},
+        {3, -1, {VK_END}, 2},           {1, -1, {VK_DOWN}, 0}, {3, -1, {VK_DOWN, VK_DOWN}, 1},
+        {3, -1, {VK_END, VK_DOWN}, 2},  {3, -1, {VK_HOME, VK_UP}, 0},
+        {3, 1, {VK_SPACE}, 1},          {3, -1, {VK_SPACE}, 0}, {0, -1, {VK_DOWN, VK_SPACE}, -1},
     };
-    static constexpr DialogTemplate dialogTemplate = {u"T", u"System", 8, 0, 0, 0, 60, 60, items, 2};
-    headless::whenIdle([] {
-        HWND combo = GetDlgItem(headless::dialog(), 20);
-        HWND list = GetDlgItem(headless::dialog(), 21);
-        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(u"\\"));
-        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(u"\\Storage Card"));
-        EXPECT_EQ(SendMessageW(combo, CB_SETCURSEL, 5, 0), CB_ERR);
-        EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), -1);
-        EXPECT_EQ(SendMessageW(combo, CB_GETLBTEXTLEN, 1, 0), 13);
-        EXPECT_EQ(SendMessageW(combo, CB_GETLBTEXT, 2, 0), CB_ERR);
-
-        LVITEMW item{};
-        item.mask = LVIF_TEXT;
-        item.iItem = 99;  // past the end: appended
-        item.pszText = const_cast<LPWSTR>(u"second");
-        EXPECT_EQ(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)), 0);
-        item.iItem = 0;
-        item.pszText = const_cast<LPWSTR>(u"first");
-        SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        WCHAR text[4];
-        LVITEMW get{};
-        get.pszText = text;
-        get.cchTextMax = 4;
-        EXPECT_EQ(SendMessageW(list, LVM_GETITEMTEXTW, 1, reinterpret_cast<LPARAM>(&get)), 3);
-        EXPECT_EQ(std::u16string(text), u"sec");
-        EXPECT_EQ(SendMessageW(list, LVM_GETITEMTEXTW, 7, reinterpret_cast<LPARAM>(&get)), 0);
-        window_system::selectListRow(list, 1);
-        EXPECT_EQ(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 1);
-        window_system::chooseComboEntry(combo, 1);
-    });
-    headless::whenIdle([] { headless::pressEnter(); });
-    DialogBoxIndirectParamW(nullptr, &dialogTemplate, nullptr, recordingProc, 0);
-    EXPECT_EQ(events, (std::vector<std::string>{"init 0", "command 20/1", "command 1/0"}));
+    for (const Case& c : cases) {
+        headless::install();
+        int selected = -2;
+        headless::whenIdle([&] {
+            HWND list = GetDlgItem(headless::dialog(), 21);
+            for (int i = 0; i < c.rows; ++i) {
+                LVITEMW item{};
+                item.mask = LVIF_TEXT | LVIF_STATE;
+                item.iItem = i;
+                item.pszText = const_cast<LPWSTR>(u"row");
+                item.state = item.stateMask = i == c.focusedOnly ? LVIS_FOCUSED : 0;
+                SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            }
+            for (WORD key : c.keys) headless::keyInList(21, key);
+            selected = static_cast<int>(
+                SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+            headless::pressEnter();
+        });
+        DialogBoxIndirectParamW(nullptr, &listDialog, nullptr, recordingProc, 0);
+        EXPECT_EQ(selected, c.selected) << c.rows << " rows, first key " << c.keys[0];
+    }
 }
