@@ -119,7 +119,8 @@ protected:
     void closeStream() override;
     bool streamFailed() override;
     bool readsToEnd() const override { return true; }
-    bool decodesAhead() const override { return true; }
+    // Not on a thread of ours: the stream already decodes its blocks on
+    // workers of its own, ahead of the reader.
 
 private:
     Bzip2PullStream* bz_ = nullptr;
