@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+constexpr std::size_t kSparsePrefixLength = 11;  // "GNU.sparse."
 
 std::int64_t binaryField(const unsigned char* field, std::size_t length) {
     // The flag bit stands in for the sign: bit 6 of the first byte decides it.
@@ -126,6 +127,9 @@ bool parsePaxRecords(const char* data, std::size_t length, PaxOverrides& overrid
                 overrides.hasMtime = true;
                 overrides.mtime = negative ? -static_cast<std::int64_t>(seconds) : static_cast<std::int64_t>(seconds);
             }
+        } else if (keyLength > kSparsePrefixLength && std::memcmp(key, "GNU.sparse.", kSparsePrefixLength) == 0) {
+            takeSparseRecord(key + kSparsePrefixLength, keyLength - kSparsePrefixLength, value, valueLength,
+                             overrides.sparse);
         } else if (keyIs(key, keyLength, "size")) {
             std::uint64_t size = 0;
             if (decimal(value, end, size)) {

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "formats/tar/tar_sparse.h"
+
 namespace tar {
 
 constexpr std::size_t kBlockSize = 512;
@@ -53,6 +55,7 @@ struct PaxOverrides {
     std::int64_t mtime = 0;
     bool hasSize = false;
     std::uint64_t size = 0;
+    PaxSparse sparse;
 };
 
 // Reads the "<length> <key>=<value>\n" records of data[0..length). Parsing

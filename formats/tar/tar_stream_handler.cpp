@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/app_state.h"
+#include "core/decode_ahead.h"
 #include "core/extraction_driver.h"
 #include "core/member_output.h"
 #include "core/narrow_text.h"
@@ -13,6 +14,7 @@
 #include "formats/stream/compress_stream.h"
 #include "formats/tar/bzip2_pull_stream.h"
 #include "formats/tar/tar_header.h"
+#include "formats/tar/tar_sparse.h"
 #include "platform/text_conversion.h"
 #include "platform/win_types.h"
 
@@ -57,7 +59,7 @@ bool utf8ToNarrow(const char* utf8, char* out, std::size_t capacity) {
     return WideCharToMultiByte(CP_ACP, 0, wide, -1, out, static_cast<int>(capacity), nullptr, nullptr) != 0;
 }
 
-enum class EntryClass { LongName, Pax, Skipped, Unsupported, Extracted };
+enum class EntryClass { LongName, Pax, Skipped, Unsupported, Extracted, Sparse };
 
 EntryClass classify(char typeflag) {
     switch (typeflag) {
@@ -77,11 +79,12 @@ EntryClass classify(char typeflag) {
         case 'g':
         case 'V':
             return EntryClass::Skipped;
-        // Parts of a file continued from another volume, and sparse files,
-        // cannot be rebuilt from this entry alone.
+        // Part of a file continued from another volume cannot be rebuilt
+        // from this entry alone.
         case 'M':
-        case 'S':
             return EntryClass::Unsupported;
+        case 'S':
+            return EntryClass::Sparse;
         default:
             return EntryClass::Extracted;
     }
@@ -132,7 +135,19 @@ void TarStreamHandler::closeStream() {
 
 bool TarStreamHandler::streamFailed() { return file_ != nullptr && std::ferror(file_) != 0; }
 
+void TarStreamHandler::startReadingAhead() {
+    if (!decodesAhead()) return;
+    if (!ahead_) ahead_.reset(new DecodeAhead);
+    readingAhead_ = ahead_->start([this](void* buffer, std::size_t count) { return readStream(buffer, count); });
+}
+
+void TarStreamHandler::stopReadingAhead() {
+    if (readingAhead_) ahead_->stop();
+    readingAhead_ = false;
+}
+
 std::size_t TarStreamHandler::readFully(void* buffer, std::size_t count) {
+    if (readingAhead_) return ahead_->read(buffer, count);
     std::size_t got = 0;
     while (got < count) {
         const std::size_t n = readStream(static_cast<char*>(buffer) + got, count - got);
@@ -152,17 +167,20 @@ bool TarStreamHandler::skipBytes(std::uint64_t count) {
 }
 
 bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, char typeflag,
-                                    std::uint64_t size, const char*) {
+                                    std::uint64_t size, const char*, const tar::SparseMap* sparse) {
     const std::uint64_t padded = paddedSize(size);
     const std::uint32_t mode =
         static_cast<std::uint32_t>(tar::numericField(header + tar::kModeOffset, tar::kModeLength));
     std::int64_t mtime = tar::numericField(header + tar::kMtimeOffset, tar::kMtimeLength);
     if (walk.paxPending && walk.pax.hasMtime) mtime = walk.pax.mtime;
 
-    // The pax path outranks a long-name record, which outranks the header.
+    // A sparse file's real name outranks the pax path, which outranks a
+    // long-name record, which outranks the header.
     char memberName[kNameCapacity];
     bool usable = true;
-    if (walk.paxPending && walk.pax.hasPath) {
+    if (walk.paxPending && walk.pax.sparse.hasName) {
+        usable = !walk.pax.sparse.nameTooLong && utf8ToNarrow(walk.pax.sparse.name, memberName, sizeof memberName);
+    } else if (walk.paxPending && walk.pax.hasPath) {
         usable = !walk.pax.pathTooLong && utf8ToNarrow(walk.pax.path, memberName, sizeof memberName);
     } else if (walk.longNamePending) {
         usable = !walk.longNameTooLong;
@@ -198,13 +216,18 @@ bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, cha
     // Only the bytes the stream really gave reach the file.
     std::uint64_t dataLeft = size;
     std::uint64_t paddedLeft = padded;
+    const tar::SparseMap none;
+    tar::SparseWriter sparseWriter(sparse ? *sparse : none, output);
     bool written = true;
     bool complete = true;
     while (paddedLeft > 0) {
         const std::size_t chunk = paddedLeft < kChunk ? static_cast<std::size_t>(paddedLeft) : kChunk;
         const std::size_t got = readFully(appState.sniffBuffer, chunk);
         const std::size_t keep = got < dataLeft ? got : static_cast<std::size_t>(dataLeft);
-        if (written && keep > 0 && !output.write(appState.sniffBuffer, keep)) written = false;
+        if (written && keep > 0 &&
+            !(sparse ? sparseWriter.write(appState.sniffBuffer, keep) : output.write(appState.sniffBuffer, keep))) {
+            written = false;
+        }
         dataLeft -= keep;
         paddedLeft -= got;
         if (got < chunk) {
@@ -212,6 +235,7 @@ bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, cha
             break;
         }
     }
+    if (sparse && written && complete && !sparseWriter.finish()) written = false;
     if (!written || !complete) {
         output.abandon();
         walk.ok = false;
@@ -220,6 +244,47 @@ bool TarStreamHandler::extractEntry(Walk& walk, const unsigned char* header, cha
     const FILETIME modified = fileTimeFromUnix(mtime);
     if (!output.close(&modified, nullptr, (mode & tar::kModeOwnerWrite) ? 0x20 : 0x21)) walk.ok = false;
     return true;
+}
+
+bool TarStreamHandler::extractSparseEntry(Walk& walk, const unsigned char* header, char typeflag,
+                                          std::uint64_t size, const char* destFolder) {
+    tar::SparseMap oldGnuMap;
+    tar::SparseMap* map = &walk.pax.sparse.map;
+    bool usable = true;
+    unsigned char block[kBlockSize];
+    if (typeflag == 'S') {
+        map = &oldGnuMap;
+        usable = tar::addOldGnuEntries(header + tar::kOldGnuHeaderEntries, tar::kOldGnuHeaderCount, oldGnuMap);
+        const std::int64_t realSize = tar::numericField(header + tar::kOldGnuRealSizeOffset, tar::kOldGnuRealSizeLength);
+        if (realSize < 0) usable = false;
+        // Some old writers left the real size out; the map's end stands for it.
+        if (realSize > 0) oldGnuMap.setRealSize(static_cast<std::uint64_t>(realSize));
+        // The extension blocks come before the data and are read whatever
+        // they hold, so that the walk stays in step.
+        bool extended = header[tar::kOldGnuHeaderExtended] != 0;
+        while (extended) {
+            if (readFully(block, kBlockSize) != kBlockSize) return false;
+            if (usable) usable = tar::addOldGnuEntries(block, tar::kOldGnuExtensionCount, oldGnuMap);
+            extended = block[tar::kOldGnuExtensionExtended] != 0;
+        }
+    } else {
+        usable = !walk.pax.sparse.broken && walk.pax.sparse.complete();
+        if (usable && walk.pax.sparse.mapInData) {
+            tar::SparseMapText text(*map);
+            tar::SparseMapText::State state = tar::SparseMapText::State::NeedMore;
+            while (state == tar::SparseMapText::State::NeedMore && size >= kBlockSize) {
+                if (readFully(block, kBlockSize) != kBlockSize) return false;
+                size -= kBlockSize;
+                state = text.feed(block, kBlockSize);
+            }
+            usable = state == tar::SparseMapText::State::Done;
+        }
+    }
+    if (!usable || !map->fits(size)) {
+        walk.ok = false;
+        return skipBytes(paddedSize(size));
+    }
+    return extractEntry(walk, header, typeflag, size, destFolder, map);
 }
 
 bool TarStreamHandler::probe(const char* path, std::int32_t) {
@@ -234,12 +299,14 @@ bool TarStreamHandler::probe(const char* path, std::int32_t) {
 
 int TarStreamHandler::extract(const char* path, const char* destFolder) {
     if (!openStream(path)) return 0;
+    startReadingAhead();
     unsigned char* block = appState.sniffBuffer;
     Walk walk;
     MemberOutput output(destFolder, MemberNames::Sanitized);
     walk.output = &output;
     std::size_t got = readFully(block, kBlockSize);
     if (got < kBlockSize) {
+        stopReadingAhead();
         // Nothing at all is an empty archive; part of a header is damage.
         const bool ok = got == 0 && !streamFailed();
         closeStream();
@@ -302,12 +369,15 @@ int TarStreamHandler::extract(const char* path, const char* destFolder) {
                 }
                 walk.paxPending = true;
             }
-        } else if (entryClass != EntryClass::Extracted) {
+        } else if (entryClass != EntryClass::Extracted && entryClass != EntryClass::Sparse) {
             if (entryClass == EntryClass::Unsupported) walk.ok = false;
             walk.clearPending();
             streamEnded = !skipBytes(paddedSize(size));
+        } else if (entryClass == EntryClass::Sparse || (walk.paxPending && walk.pax.sparse.present)) {
+            streamEnded = !extractSparseEntry(walk, block, typeflag, size, destFolder);
+            walk.clearPending();
         } else {
-            streamEnded = !extractEntry(walk, block, typeflag, size, destFolder);
+            streamEnded = !extractEntry(walk, block, typeflag, size, destFolder, nullptr);
             walk.clearPending();
         }
         if (streamEnded) {
@@ -324,9 +394,10 @@ int TarStreamHandler::extract(const char* path, const char* destFolder) {
         }
     }
     if (reachedEndBlock && readsToEnd()) {
-        while (readStream(appState.sniffBuffer, kChunk) > 0) {
+        while (readFully(appState.sniffBuffer, kChunk) > 0) {
         }
     }
+    stopReadingAhead();
     if (streamFailed()) walk.ok = false;
     closeStream();
     return walk.ok ? 1 : 0;

@@ -9,10 +9,15 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "core/format_handler.h"
 
+namespace tar {
+class SparseMap;
+}
+class DecodeAhead;
 struct Bzip2PullStream;
 struct CompressStream;
 struct gzFile_s;
@@ -46,9 +51,16 @@ protected:
     // that damage past the last member (a failed checksum, corrupt codes)
     // is still reported.
     virtual bool readsToEnd() const { return false; }
+    // Decoders run on a second thread during extract, a few buffers ahead
+    // of the walk, so that decoding overlaps with writing the members.
+    virtual bool decodesAhead() const { return false; }
 
 private:
     struct Walk;
+    // Starts reading ahead where the source decodes; stopReadingAhead()
+    // must run before the source is asked about errors or closed.
+    void startReadingAhead();
+    void stopReadingAhead();
     // Reads until count bytes came or the stream ends.
     std::size_t readFully(void* buffer, std::size_t count);
     // Reads and drops count bytes; false when the stream ended first.
@@ -56,10 +68,19 @@ private:
     // Writes one file or folder entry whose header is in header and whose
     // data (size bytes, padded to whole blocks) follows in the stream.
     // False when the stream ended inside that data.
+    // A sparse file's data is written where its map puts it.
     bool extractEntry(Walk& walk, const unsigned char* header, char typeflag, std::uint64_t size,
-                      const char* destFolder);
+                      const char* destFolder, const tar::SparseMap* sparse);
+    // Reads a sparse member's map (from its header and extension blocks, or
+    // from its pax records and the head of its data) and writes the file
+    // whole. A map that cannot be right fails the member, whose data is
+    // skipped; false only when the stream ended.
+    bool extractSparseEntry(Walk& walk, const unsigned char* header, char typeflag, std::uint64_t size,
+                            const char* destFolder);
 
     std::FILE* file_ = nullptr;
+    std::unique_ptr<DecodeAhead> ahead_;
+    bool readingAhead_ = false;
     // stdio buffers of our own: a large one for the archive, so that runs of
     // small members cost one read between them, and one for each output
     // file, so that a small member is written by one call at its close.
@@ -79,6 +100,7 @@ protected:
     void closeStream() override;
     bool streamFailed() override;
     bool readsToEnd() const override { return true; }
+    bool decodesAhead() const override { return true; }
 
 private:
     gzFile_s* gz_ = nullptr;
@@ -97,6 +119,8 @@ protected:
     void closeStream() override;
     bool streamFailed() override;
     bool readsToEnd() const override { return true; }
+    // Not on a thread of ours: the stream already decodes its blocks on
+    // workers of its own, ahead of the reader.
 
 private:
     Bzip2PullStream* bz_ = nullptr;
@@ -115,6 +139,7 @@ protected:
     void closeStream() override;
     bool streamFailed() override;
     bool readsToEnd() const override { return true; }
+    bool decodesAhead() const override { return true; }
 
 private:
     CompressStream* lzw_ = nullptr;
