@@ -286,14 +286,18 @@ std::u16string memberNameToUtf16(const char* name, UINT claimedCodePage) {
     const char* narrow = name;  // code page 932 from here on
     const std::size_t length = std::strlen(narrow);
     if (decodesExactly(narrow, length, out)) return out;
-    // Character by character; a lead byte always takes the byte after it
-    // along, so a second byte is never read as a separator of its own.
+    // Character by character. A lead byte takes the byte after it along when
+    // that byte can be a second byte (0x5C among them, so a double-byte
+    // character never yields a separator); otherwise the lead byte stands
+    // alone and the byte after it (a dot, a separator) keeps its meaning.
     out.clear();
     static const char kHex[] = "0123456789ABCDEF";
     std::u16string unit;
     for (std::size_t i = 0; i < length;) {
         const auto byte = static_cast<unsigned char>(narrow[i]);
-        const bool lead = ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC)) && i + 1 < length;
+        const auto next = static_cast<unsigned char>(i + 1 < length ? narrow[i + 1] : 0);
+        const bool lead = ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC)) &&
+                          ((next >= 0x40 && next <= 0x7E) || (next >= 0x80 && next <= 0xFC));
         const std::size_t size = lead ? 2 : 1;
         if (decodesExactly(narrow + i, size, unit)) {
             out += unit;

@@ -135,7 +135,8 @@ TEST_F(NarrowPaths, UndecodableMemberNamesAreWrittenUnderDistinctVisibleNames) {
         {"\xA4\xA2.txt", "\xEF\xBD\xA4\xEF\xBD\xA2.txt"},          // EUC-JP: half-width kana
         {"\xFF\xFE", "\xEF\xBF\xBD" "FF" "\xEF\xBF\xBD" "FE"},      // nothing decodes
         {"\xFF\xFD", "\xEF\xBF\xBD" "FF" "\xEF\xBF\xBD" "FD"},      // differs in one byte only
-        {"a\x81/b", "a\xEF\xBF\xBD" "81" "\xEF\xBF\xBD" "2F" "b"},  // a bad pair never splits
+        {"a\x81/b", "a\xEF\xBF\xBD" "81/b"},                      // a lone lead byte keeps the separator
+        {"a\x85\\b", "a\xEF\xBF\xBD" "85" "\xEF\xBF\xBD" "5C" "b"}, // a bad pair never splits
         {"\xED\x40", "\xEF\xBF\xBD" "ED" "\xEF\xBF\xBD" "40"},      // decodes but not back
     };
     testing_support::makeDirectories(host("\\out"));
