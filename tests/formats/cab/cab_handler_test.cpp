@@ -58,7 +58,6 @@ protected:
 using CabFolders = CabTest;
 using CabIntegrity = CabTest;
 using CabSets = CabTest;
-using CabNames = CabTest;
 
 Folder folderOf(std::uint16_t type, std::vector<cab_testing::Member> members) { return {type, std::move(members), {}}; }
 
@@ -238,18 +237,6 @@ TEST_F(CabSets, HostileChainsFailWithoutHarmToTheOtherMembers) {
         if (count == 10) expectMembers({big});
         EXPECT_EQ(testing_support::fileExists(host("\\out\\big")), count == 10);
     }
-}
-
-TEST_F(CabNames, NamesAreConfinedAndABlockedTargetFailsAlone) {
-    const Folder folder = folderOf(0, {{"..\\..\\evil.txt", "1"}, {"\\abs\\x.txt", "2"}, {"C:\\drive.txt", "3"},
-                                       {"a/b\\c.txt", "4"}, {"dir\\", ""}, {"f", "file"}, {"f\\g", "under"}});
-    place("names.cab", cab_testing::buildCabinet({folder}));
-    EXPECT_EQ(extract("names.cab"), 0);  // f\g cannot be made below the file f
-    EXPECT_EQ(outputs(), (std::vector<std::string>{"a/b/c.txt", "abs/x.txt", "drive.txt", "evil.txt", "f"}));
-    EXPECT_EQ(output("evil.txt") + output("abs/x.txt") + output("drive.txt") + output("a/b/c.txt") + output("f"),
-              "1234file");
-    EXPECT_TRUE(testing_support::isDirectory(host("\\out\\dir")));
-    EXPECT_EQ(testing_support::listFiles(root()).size(), 6u);  // names.cab and the five members
 }
 
 }  // namespace

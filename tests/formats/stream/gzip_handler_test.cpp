@@ -92,14 +92,6 @@ TEST_F(GzipDecoding, ConcatenatedMembersAndLargeInputsDecodeFully) {
     EXPECT_TRUE(sameBytes(output("joined"), fixture("sample.txt") + data + fixture("sample.bin")));
 }
 
-TEST_F(GzipFailures, TruncatedInputKeepsTheDecodedPrefix) {
-    const std::string data = testing_support::sampleData(200000, 2);
-    const std::string member = gzipMember(data, nullptr);
-    ASSERT_EQ(extract(place("cut.gz", member.substr(0, member.size() / 2))), 0);
-    EXPECT_GT(output("cut").size(), 0u);
-    EXPECT_TRUE(isPrefixOf(output("cut"), data));
-}
-
 TEST_F(GzipFailures, DamagedDataChecksumsAndHeadersAreReported) {
     const std::string good = fixture("no-name.gz");
     std::string badCrc = good, badLength = good, badData = good, oldMagic = good, otherMethod = good;
@@ -115,8 +107,12 @@ TEST_F(GzipFailures, DamagedDataChecksumsAndHeadersAreReported) {
     EXPECT_EQ(extract(place("old.gz", oldMagic)), 0);
     EXPECT_EQ(extract(place("method.gz", otherMethod)), 0);
     EXPECT_EQ(extract(place("short.gz", good.substr(0, 9))), 0);
-    EXPECT_EQ(outputs(), (std::vector<std::string>{"crc", "data", "length", "second"}));
+    const std::string data = testing_support::sampleData(200000, 2), member = gzipMember(data, nullptr);
+    EXPECT_EQ(extract(place("cut.gz", member.substr(0, member.size() / 2))), 0);
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"crc", "cut", "data", "length", "second"}));
     for (const char* name : {"crc", "data", "length"}) EXPECT_TRUE(isPrefixOf(output(name), fixture("sample.txt")));
+    EXPECT_GT(output("cut").size(), 0u);
+    EXPECT_TRUE(isPrefixOf(output("cut"), data));
 }
 
 TEST_F(GzipFailures, ProbeWantsTheMagicAndTenBytes) {

@@ -1,7 +1,5 @@
-// Set-up shared by the Base64, UU and yEnc suites: the stream sandbox (\in,
-// \out, probing as the driver does) with the fixtures of
-// tests/fixtures/make-text-fixtures.sh, and their data lines for building
-// files with chosen headers around them.
+// The stream sandbox with the fixtures of tests/fixtures/make-text-fixtures.sh
+// and their data lines, for files with chosen headers around them.
 #pragma once
 
 #include <string>
@@ -18,22 +16,20 @@ protected:
     static std::string textFixture(const std::string& name) {
         return testing_support::readFile(testing_support::fixturePath("text/" + name));
     }
-    // The lines of a fixture between its first line and the line that
-    // starts with last (that line excluded); sample.bin encoded.
+    // The lines of a fixture after its first line, up to the line that
+    // starts with last (excluded): sample.bin encoded.
     static std::string dataLines(const std::string& fixtureName, const std::string& last) {
         const std::string text = textFixture(fixtureName);
         const std::size_t start = text.find('\n') + 1;
         return text.substr(start, text.find("\n" + last, start) + 1 - start);
     }
-    // Probes content under the given name, as the driver would.
     static bool probeAs(FormatHandler& handler, const std::string& name, const std::string& content) {
-        std::memcpy(appState.sniffBuffer, content.data(), std::min(content.size(), kSniffBufferSize));
-        return handler.probe(("\\in\\" + name).c_str(), static_cast<std::int32_t>(content.size()));
+        return probe(handler, content, name);
     }
     // Places content as \in\<name>, probes it and extracts it into \out.
     int probeAndExtract(FormatHandler& handler, const std::string& name, const std::string& content) {
         const std::string path = place(name, content);
-        EXPECT_TRUE(probeAs(handler, name, content)) << name;
+        EXPECT_TRUE(probe(handler, content, name)) << name;
         return handler.extract(path.c_str(), "\\out");
     }
 };
