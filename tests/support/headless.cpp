@@ -1,6 +1,12 @@
 #include "tests/support/headless.h"
 
+#include <gtest/gtest.h>
+
 #include <deque>
+
+#include "app/program.h"
+#include "core/app_state.h"
+#include "formats/handler_registry.h"
 
 namespace headless {
 namespace {
@@ -59,6 +65,16 @@ void install() {
 void uninstall() {
     window_system::installBackend(nullptr);
     window_system::reset();
+}
+
+int runMain(const WCHAR* commandLine) {
+    destroyHandlerList();
+    int status = runProgram(commandLine);
+    allocateSniffBuffer();
+    if (!appState.handlerListHead) appState.handlerListHead = buildHandlerList();
+    appState.commandLineFile[0] = 0;
+    EXPECT_FALSE(ranOutOfSteps()) << "a dialog was still open";
+    return status;
 }
 
 void whenIdle(std::function<void()> step) { instance().steps.push_back(std::move(step)); }
@@ -151,12 +167,6 @@ bool finishLabelEdit(const std::u16string& text) {
     if (!list) return false;
     window_system::typeText(window_system::labelEditorOf(list), text.c_str(), true);
     pressEnter();
-    return true;
-}
-
-bool cancelLabelEdit() {
-    if (!editingList()) return false;
-    pressEscape();
     return true;
 }
 
