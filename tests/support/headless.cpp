@@ -49,6 +49,11 @@ HeadlessBackend& instance() {
 }
 
 HWND control(int id) { return GetDlgItem(dialog(), id); }
+// The control when a person can use it (there and shown).
+HWND usable(int id) {
+    HWND window = control(id);
+    return window && IsWindowVisible(window) ? window : nullptr;
+}
 
 }  // namespace
 
@@ -86,17 +91,15 @@ const std::vector<ProgressStep>& progressSeen() { return instance().progressStep
 HWND dialog() { return window_system::activeDialog(); }
 
 bool typeInto(int controlId, const std::u16string& text) {
-    HWND edit = control(controlId);
-    if (!edit || !IsWindowVisible(edit)) return false;
-    window_system::typeText(edit, text.c_str(), true);
-    return true;
+    HWND edit = usable(controlId);
+    if (edit) window_system::typeText(edit, text.c_str(), true);
+    return edit != nullptr;
 }
 
 bool click(int controlId) {
-    HWND button = control(controlId);
-    if (!button || !IsWindowVisible(button)) return false;
-    window_system::clickControl(button);
-    return true;
+    HWND button = usable(controlId);
+    if (button) window_system::clickControl(button);
+    return button != nullptr;
 }
 
 bool chooseMenu(int command) {
@@ -129,27 +132,23 @@ HWND editingList() {
 }
 }  // namespace
 
+// Does the actions on the row with the label, when there is one.
+template <typename... Actions>
+bool onRow(int listId, const std::u16string& label, Actions... actions) {
+    int row = rowWithLabel(listId, label);
+    if (row >= 0) (actions(control(listId), row), ...);
+    return row >= 0;
+}
+
 bool tapRow(int listId, const std::u16string& label) {
-    int row = rowWithLabel(listId, label);
-    if (row < 0) return false;
-    window_system::tapListRow(control(listId), row);
-    return true;
+    return onRow(listId, label, window_system::tapListRow);
 }
-
+// Both taps land on the same place of the list.
 bool doubleTapRow(int listId, const std::u16string& label) {
-    int row = rowWithLabel(listId, label);
-    if (row < 0) return false;
-    // Both taps land on the same place of the list.
-    window_system::tapListRow(control(listId), row);
-    window_system::doubleTapListRow(control(listId), row);
-    return true;
+    return onRow(listId, label, window_system::tapListRow, window_system::doubleTapListRow);
 }
-
 bool selectRow(int listId, const std::u16string& label) {
-    int row = rowWithLabel(listId, label);
-    if (row < 0) return false;
-    window_system::selectListRow(control(listId), row);
-    return true;
+    return onRow(listId, label, window_system::selectListRow);
 }
 
 void keyInList(int listId, WORD key) { window_system::listKey(control(listId), key); }
