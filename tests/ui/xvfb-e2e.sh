@@ -43,9 +43,8 @@ mkdir -p "$work/root/in" "$work/config"
 head -c 300000 /dev/urandom >"$work/expected"
 gzip -9 -n -c "$work/expected" >"$work/root/in/sample.gz"
 
-(cd "$work" && TOVRIN_ROOT="$work/root" XDG_CONFIG_HOME="$work/config" "$program") \
-  >"$work/out.log" 2>&1 &
-app_pid=$!
+start() { (cd "$work" && TOVRIN_ROOT="$work/root" XDG_CONFIG_HOME="$work/config" "$program") >"$work/$1" 2>&1 & app_pid=$!; }
+start out.log
 
 window="$(timeout 15 xdotool search --sync --onlyvisible --name '^Tovrin UnPacker$' | head -1)"
 [ -n "$window" ] || { echo "xvfb-e2e: the dialog did not open" >&2; cat "$work/out.log" >&2; exit 1; }
@@ -125,9 +124,7 @@ done
 app_pid=""
 [ "$status" = "0" ] || fail "the program did not end with status 0 after Esc (status '${status}')"
 # A display that goes away under a running dialog is reported as such.
-(cd "$work" && TOVRIN_ROOT="$work/root" XDG_CONFIG_HOME="$work/config" "$program") \
-  >"$work/lost.log" 2>&1 &
-app_pid=$!
+start lost.log
 timeout 15 xdotool search --sync --onlyvisible --name '^Tovrin UnPacker$' >/dev/null
 kill "$xvfb_pid"; xvfb_pid=""
 for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
