@@ -76,24 +76,6 @@ TEST_F(Programs, TheFileManagerIsTheDevicesFirstThenTheDesktops) {
     EXPECT_EQ(waitFor(explorer), "1|\\My Documents\\\xE6\x97\xA5\xE6\x9C\xAC");  // the device path
 }
 
-TEST_F(Programs, CreateProcessPassesTheCommandLineAsOneArgument) {
-    std::string record = plantRecorder(host("\\windows\\tool.exe"), "run");
-    for (auto [line, expected] : {std::pair<std::u16string, std::string>{u"two words \"quoted\"", "1|two words \"quoted\""},
-                                  {u"", "0|"}}) {
-        unlink(record.c_str());
-        PROCESS_INFORMATION info{};
-        ASSERT_TRUE(CreateProcessW(u"\\windows\\tool.exe", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   nullptr, &info));
-        EXPECT_TRUE(CloseHandle(info.hThread));
-        EXPECT_TRUE(CloseHandle(info.hProcess));
-        EXPECT_EQ(waitFor(record), expected);
-    }
-    WCHAR line[] = u"x";
-    PROCESS_INFORMATION info{};
-    EXPECT_FALSE(CreateProcessW(u"\\windows\\missing.exe", line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                nullptr, &info));
-}
-
 TEST_F(Programs, ModuleFileNameIsADevicePathUnderTheRoot) {
     char exe[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);

@@ -1,6 +1,12 @@
 #include "tests/support/headless.h"
 
+#include <gtest/gtest.h>
+
 #include <deque>
+
+#include "app/program.h"
+#include "core/app_state.h"
+#include "formats/handler_registry.h"
 
 namespace headless {
 namespace {
@@ -43,6 +49,11 @@ HeadlessBackend& instance() {
 }
 
 HWND control(int id) { return GetDlgItem(dialog(), id); }
+// The control when a person can use it (there and shown).
+HWND usable(int id) {
+    HWND window = control(id);
+    return window && IsWindowVisible(window) ? window : nullptr;
+}
 
 }  // namespace
 
@@ -61,6 +72,16 @@ void uninstall() {
     window_system::reset();
 }
 
+int runMain(const WCHAR* commandLine) {
+    destroyHandlerList();
+    int status = runProgram(commandLine);
+    allocateSniffBuffer();
+    if (!appState.handlerListHead) appState.handlerListHead = buildHandlerList();
+    appState.commandLineFile[0] = 0;
+    EXPECT_FALSE(ranOutOfSteps()) << "a dialog was still open";
+    return status;
+}
+
 void whenIdle(std::function<void()> step) { instance().steps.push_back(std::move(step)); }
 bool ranOutOfSteps() { return instance().outOfSteps; }
 void answerNextMessageBox(int answer) { instance().answers.push_back(answer); }
@@ -70,17 +91,15 @@ const std::vector<ProgressStep>& progressSeen() { return instance().progressStep
 HWND dialog() { return window_system::activeDialog(); }
 
 bool typeInto(int controlId, const std::u16string& text) {
-    HWND edit = control(controlId);
-    if (!edit || !IsWindowVisible(edit)) return false;
-    window_system::typeText(edit, text.c_str(), true);
-    return true;
+    HWND edit = usable(controlId);
+    if (edit) window_system::typeText(edit, text.c_str(), true);
+    return edit != nullptr;
 }
 
 bool click(int controlId) {
-    HWND button = control(controlId);
-    if (!button || !IsWindowVisible(button)) return false;
-    window_system::clickControl(button);
-    return true;
+    HWND button = usable(controlId);
+    if (button) window_system::clickControl(button);
+    return button != nullptr;
 }
 
 bool chooseMenu(int command) {
@@ -113,27 +132,23 @@ HWND editingList() {
 }
 }  // namespace
 
+// Does the actions on the row with the label, when there is one.
+template <typename... Actions>
+bool onRow(int listId, const std::u16string& label, Actions... actions) {
+    int row = rowWithLabel(listId, label);
+    if (row >= 0) (actions(control(listId), row), ...);
+    return row >= 0;
+}
+
 bool tapRow(int listId, const std::u16string& label) {
-    int row = rowWithLabel(listId, label);
-    if (row < 0) return false;
-    window_system::tapListRow(control(listId), row);
-    return true;
+    return onRow(listId, label, window_system::tapListRow);
 }
-
+// Both taps land on the same place of the list.
 bool doubleTapRow(int listId, const std::u16string& label) {
-    int row = rowWithLabel(listId, label);
-    if (row < 0) return false;
-    // Both taps land on the same place of the list.
-    window_system::tapListRow(control(listId), row);
-    window_system::doubleTapListRow(control(listId), row);
-    return true;
+    return onRow(listId, label, window_system::tapListRow, window_system::doubleTapListRow);
 }
-
 bool selectRow(int listId, const std::u16string& label) {
-    int row = rowWithLabel(listId, label);
-    if (row < 0) return false;
-    window_system::selectListRow(control(listId), row);
-    return true;
+    return onRow(listId, label, window_system::selectListRow);
 }
 
 void keyInList(int listId, WORD key) { window_system::listKey(control(listId), key); }
@@ -151,12 +166,6 @@ bool finishLabelEdit(const std::u16string& text) {
     if (!list) return false;
     window_system::typeText(window_system::labelEditorOf(list), text.c_str(), true);
     pressEnter();
-    return true;
-}
-
-bool cancelLabelEdit() {
-    if (!editingList()) return false;
-    pressEscape();
     return true;
 }
 

@@ -26,6 +26,11 @@ struct ShownMessage {
 void install();
 void uninstall();
 
+// Runs the whole program on the queued steps, its handler list built from
+// scratch; afterwards puts back what it released that the suite shares.
+// Fails the test when the steps ran out with a dialog still open.
+int runMain(const WCHAR* commandLine = u"");
+
 // Queues a step. When the program waits and no step is left, the run ends
 // (quit message with code 1) and ranOutOfSteps() turns true: a test that
 // forgot to close the dialog fails instead of hanging.
@@ -59,10 +64,9 @@ bool doubleTapRow(int listId, const std::u16string& label);
 bool selectRow(int listId, const std::u16string& label);
 void keyInList(int listId, WORD key);
 bool chooseEntry(int comboId, int index);
-// The label being edited in a list of the dialog: type text and press Enter,
-// or press Esc. False when no label edit is open.
+// The label being edited in a list of the dialog: type text and press Enter.
+// False when no label edit is open.
 bool finishLabelEdit(const std::u16string& text);
-bool cancelLabelEdit();
 bool labelEditOpen();
 // The device turns: a new screen size, then WM_SETTINGCHANGE to the dialog.
 void rotateScreen(int width, int height);

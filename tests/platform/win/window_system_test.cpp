@@ -1,5 +1,5 @@
 // The window system's own rules that the dialogs rely on: modal loops and
-// the quit message, the queue, the dialog keys, message boxes, list keys.
+// the quit message, message boxes, list keys.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -47,23 +47,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(WindowSystem, EndDialogReturnsItsResultAndTheKeysBecomeCommands) {
-    bool checked = false;
-    headless::whenIdle([&] {
-        headless::click(11);
-        headless::typeInto(10, u"typed");
-    });
-    headless::whenIdle([&] {
-        checked = headless::isChecked(11);
-        headless::pressEnter();
-    });
-    INT_PTR result = DialogBoxIndirectParamW(nullptr, &kDialog, nullptr, recordingProc, 9);
-    EXPECT_EQ(result, 77);
-    EXPECT_TRUE(checked);
-    EXPECT_EQ(events, (std::vector<std::string>{"init 9", "command 11/0", "command 1/0"}));
-    EXPECT_EQ(window_system::windowCount(), 0u);  // the dialog and its controls are gone
-}
 
 TEST_F(WindowSystem, QuitEndsEveryNestedLoopAndKeepsItsCode) {
     int innerResult = -1;
