@@ -47,10 +47,7 @@ int readWhole(const char* path, const std::uint8_t* data, std::size_t size, bool
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzing::initOnce();
-    return 0;
-}
+TOVRIN_FUZZ_INIT
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static CompressHandler handler;
