@@ -1,7 +1,6 @@
 #include "fuzz/fuzz_harness.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,15 +124,10 @@ const char* writeInput(const char* inputName, const std::uint8_t* data, std::siz
     // An input of another name left by the previous call is not this one's doing.
     if (!inputDevicePath.empty() && inputDevicePath != std::string("\\in\\") + inputName)
         unlink((root + "/in/" + inputDevicePath.substr(4)).c_str());
-    int descriptor = open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (descriptor < 0) fail("cannot create the input file", hostPath);
-    std::size_t written = 0;
-    while (written < size) {
-        ssize_t count = write(descriptor, data + written, size - written);
-        if (count <= 0) fail("cannot write the input file", hostPath);
-        written += static_cast<std::size_t>(count);
-    }
-    close(descriptor);
+    std::ofstream file(hostPath, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    file.close();
+    if (!file) fail("cannot write the input file", hostPath);
     lastInput.assign(reinterpret_cast<const char*>(data), size);
     inputDevicePath = std::string("\\in\\") + inputName;
     return inputDevicePath.c_str();
