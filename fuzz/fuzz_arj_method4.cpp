@@ -7,31 +7,15 @@
 #include <cstdlib>
 
 #include "formats/arj/arj_method4_decoder.h"
-
-namespace {
-
-class CountingSink : public LzhSink {
-public:
-    bool write(const std::uint8_t* data, std::size_t size) override {
-        for (std::size_t i = 0; i < size; ++i) sum += data[i];
-        total += size;
-        return true;
-    }
-    std::uint64_t total = 0;
-    unsigned sum = 0;
-};
-
-}  // namespace
+#include "fuzz/fuzz_harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     const std::uint32_t unpackedSize = static_cast<std::uint32_t>(data[0] | (data[1] << 8)) * 16u;
     const std::size_t packedSize = size - 2;
-    std::FILE* input = std::tmpfile();
+    std::FILE* input = fmemopen(const_cast<std::uint8_t*>(data + 2), packedSize, "rb");
     if (input == nullptr) return 0;
-    std::fwrite(data + 2, 1, packedSize, input);
-    std::rewind(input);
-    CountingSink sink;
+    fuzzing::CountingSink sink;
     const LzhDecodeResult result =
         decodeArjMethod4(input, static_cast<std::uint32_t>(packedSize), sink, unpackedSize);
     // The decoder takes nothing past the member's packed bytes.

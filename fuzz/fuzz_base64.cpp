@@ -1,23 +1,5 @@
-// Drives the Base64Handler on arbitrary bytes.
-#include <cstddef>
-#include <cstdint>
-
+// Drives the Base64 handler on arbitrary bytes.
 #include "formats/stream/base64_handler.h"
 #include "fuzz/fuzz_harness.h"
 
-namespace {
-// The file's name takes part in the probe and in naming the outputs; the
-// input's length picks one, so each input behaves the same on every run.
-const char* const kInputNames[] = {"input.b64", "input.MIME", "input.mim", "input.b64dec"};
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzing::initOnce();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Base64Handler handler;
-    fuzzing::probeAndExtract(handler, kInputNames[size % 4], data, size);
-    return 0;
-}
+TOVRIN_HANDLER_FUZZ_TARGET(Base64Handler, "input.b64", "input.MIME", "input.mim", "input.b64dec")

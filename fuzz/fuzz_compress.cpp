@@ -14,9 +14,6 @@
 
 namespace {
 
-// "Z" (exact or not) is cut off the output name, anything else gets a suffix.
-const char* const kInputNames[] = {"input.Z", "input.z", "input.bin"};
-
 // A few hundred bytes of codes can expand to many megabytes; comparing the
 // first part of such an output keeps each input fast.
 constexpr std::size_t kCompareLimit = 4u << 20;
@@ -47,14 +44,13 @@ int readWhole(const char* path, const std::uint8_t* data, std::size_t size, bool
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzing::initOnce();
-    return 0;
-}
+TOVRIN_FUZZ_INIT
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static CompressHandler handler;
-    const char* name = kInputNames[size % 3];
+    // "Z" (exact or not) is cut off the output name, anything else gets a suffix.
+    static const char* const names[] = {"input.Z", "input.z", "input.bin"};
+    const char* name = names[size % 3];
     fuzzing::probeAndExtract(handler, name, data, size);
     if (size > 0) {
         const char* path = fuzzing::writeInput(name, data, size);

@@ -1,17 +1,5 @@
 // Drives the LZH archive handler on arbitrary bytes.
-#include <cstddef>
-#include <cstdint>
-
 #include "formats/lzh/lzh_handler.h"
 #include "fuzz/fuzz_harness.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzing::initOnce();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static LzhHandler handler;
-    fuzzing::probeAndExtract(handler, "input.lzh", data, size);
-    return 0;
-}
+TOVRIN_HANDLER_FUZZ_TARGET(LzhHandler, "input.lzh")

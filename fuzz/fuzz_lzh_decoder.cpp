@@ -7,23 +7,13 @@
 #include <cstdlib>
 
 #include "formats/lzh/lzh_member_decoder.h"
+#include "fuzz/fuzz_harness.h"
 
 namespace {
 
 const LzhMethod kMethods[] = {LzhMethod::Stored, LzhMethod::Lzs, LzhMethod::Lz5, LzhMethod::Lh1,
                               LzhMethod::Lh2,    LzhMethod::Lh3, LzhMethod::Lh4, LzhMethod::Lh5,
                               LzhMethod::Lh6,    LzhMethod::Lh7, LzhMethod::Arj};
-
-class CountingSink : public LzhSink {
-public:
-    bool write(const std::uint8_t* data, std::size_t size) override {
-        for (std::size_t i = 0; i < size; ++i) sum += data[i];
-        total += size;
-        return true;
-    }
-    std::uint64_t total = 0;
-    unsigned sum = 0;
-};
 
 }  // namespace
 
@@ -32,11 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const LzhMethod method = kMethods[data[0] % (sizeof kMethods / sizeof kMethods[0])];
     const std::uint32_t unpackedSize = static_cast<std::uint32_t>(data[1] | (data[2] << 8)) * 16u;
     const std::size_t packedSize = size - 3;
-    std::FILE* input = std::tmpfile();
+    std::FILE* input = fmemopen(const_cast<std::uint8_t*>(data + 3), packedSize, "rb");
     if (input == nullptr) return 0;
-    std::fwrite(data + 3, 1, packedSize, input);
-    std::rewind(input);
-    CountingSink sink;
+    fuzzing::CountingSink sink;
     const LzhDecodeResult result =
         decodeLzhMember(method, input, static_cast<std::uint32_t>(packedSize), sink, unpackedSize);
     std::fclose(input);

@@ -18,7 +18,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static LzxDecoder decoder;
     if (size < 1) return 0;
-    if (lzxInitialise(decoder, kLzxMinWindowBits + data[0] % 7) != 0) std::abort();
+    if (lzxInitialise(decoder, kLzxMinWindowBits + data[0] % 7) != LzxResult::Ok) std::abort();
     std::size_t at = 1;
     while (at + 4 <= size) {
         const std::uint32_t outputSize = (data[at] | data[at + 1] << 8) % (kLzxFrameSize + 1);
@@ -29,10 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<std::uint8_t> input(data + at, data + at + inputLength);
         std::vector<std::uint8_t> frame(outputSize == 0 ? 1 : outputSize);
         at += inputLength;
-        const int result = lzxDecode(decoder, input.data(), static_cast<std::uint32_t>(inputLength), frame.data(),
+        const LzxResult result = lzxDecode(decoder, input.data(), static_cast<std::uint32_t>(inputLength), frame.data(),
                                      outputSize);
-        if (result < 0 || result > 3) std::abort();
-        if (result != 0) break;
+        if (result != LzxResult::Ok) break;
     }
     return 0;
 }

@@ -15,18 +15,17 @@
 
 namespace {
 
+// A zlib stream is a deflate stream between a two-byte head and an Adler-32;
+// gzip puts its own ten-byte head and a CRC-32 and the size around it.
 std::vector<std::uint8_t> gzipOf(const std::uint8_t* data, std::size_t size) {
-    z_stream z{};
-    std::vector<std::uint8_t> out;
-    if (deflateInit2(&z, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return out;
-    out.resize(deflateBound(&z, size) + 64);
-    z.next_in = const_cast<Bytef*>(data);
-    z.avail_in = static_cast<uInt>(size);
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
+    std::vector<std::uint8_t> z(compressBound(static_cast<uLong>(size)));
+    uLongf length = static_cast<uLongf>(z.size());
+    if (compress2(z.data(), &length, data, static_cast<uLong>(size), 1) != Z_OK) return {};
+    std::vector<std::uint8_t> out = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3};
+    out.insert(out.end(), z.begin() + 2, z.begin() + static_cast<long>(length) - 4);
+    const auto crc = static_cast<std::uint32_t>(crc32(0, data, static_cast<uInt>(size)));
+    for (std::uint32_t v : {crc, static_cast<std::uint32_t>(size)})
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
     return out;
 }
 
@@ -44,10 +43,7 @@ std::vector<std::uint8_t> bzip2Of(const std::uint8_t* data, std::size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzing::initOnce();
-    return 0;
-}
+TOVRIN_FUZZ_INIT
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static TarStreamHandler plain;

@@ -1,23 +1,5 @@
-// Drives the YencHandler on arbitrary bytes.
-#include <cstddef>
-#include <cstdint>
-
+// Drives the yEnc handler on arbitrary bytes.
 #include "formats/stream/yenc_handler.h"
 #include "fuzz/fuzz_harness.h"
 
-namespace {
-// The file's name takes part in the probe and in naming the outputs; the
-// input's length picks one, so each input behaves the same on every run.
-const char* const kInputNames[] = {"input.ntx", "input.NTX", "input.yenc", "input"};
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzing::initOnce();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static YencHandler handler;
-    fuzzing::probeAndExtract(handler, kInputNames[size % 4], data, size);
-    return 0;
-}
+TOVRIN_HANDLER_FUZZ_TARGET(YencHandler, "input.ntx", "input.NTX", "input.yenc", "input")

@@ -21,21 +21,13 @@ repo="$(cd "$here/.." && pwd)"
 build="${TOVRIN_FUZZ_BUILD_DIR:-$repo/build-fuzz}"
 
 targets=("$@")
-if ((${#targets[@]} == 0)); then
-    for source in "$here"/fuzz_*.cpp; do
-        [[ "$source" == */fuzz_harness.cpp ]] && continue
-        name="$(basename "$source" .cpp)"
-        targets+=("${name#fuzz_}")
-    done
-fi
+((${#targets[@]} > 0)) || mapfile -t targets < <(cd "$here" && ls fuzz_*.cpp | sed 's/^fuzz_//; s/\.cpp$//' | grep -vx harness)
 
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
     CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DTOVRIN_FUZZ=ON -DTOVRIN_TESTS=OFF > /dev/null
 fi
-build_targets=()
-for target in "${targets[@]}"; do build_targets+=("fuzz_$target"); done
-cmake --build "$build" -j2 --target "${build_targets[@]}" > "$build/fuzz-build.log" 2>&1 || {
+cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}" > "$build/fuzz-build.log" 2>&1 || {
     tail -n 30 "$build/fuzz-build.log" >&2
     echo "run-fuzzers: build failed (full log: $build/fuzz-build.log)" >&2
     exit 1

@@ -4,13 +4,13 @@
 // path ('/'-separated, relative to the destination) TAB size TAB SHA-256.
 // An archive that writes nothing has one line with "-" as path, size, hash
 // (a file named "-" has a size).
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <ostream>
@@ -33,10 +33,7 @@ void PrintTo(const ManifestEntry& entry, std::ostream* out) { *out << entry.arch
 std::vector<ManifestEntry> readManifests() {
     std::vector<ManifestEntry> entries;
     std::vector<std::string> areas;
-    if (DIR* dir = opendir(TOVRIN_FIXTURES_DIR)) {
-        while (dirent* entry = readdir(dir)) areas.push_back(entry->d_name);
-        closedir(dir);
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(TOVRIN_FIXTURES_DIR)) areas.push_back(entry.path().filename());
     std::sort(areas.begin(), areas.end());
     for (const std::string& area : areas) {
         std::ifstream in(testing_support::fixturePath(area + "/manifest.tsv"));

@@ -152,10 +152,9 @@ FormatHandler& handlerNamed(const std::string& name) {
 
 ::testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
     if (actual == expected) return ::testing::AssertionSuccess();
-    std::size_t offset = 0;
-    while (offset < actual.size() && offset < expected.size() && actual[offset] == expected[offset]) {
-        ++offset;
-    }
+    const std::size_t common = std::min(actual.size(), expected.size());
+    const auto offset = std::mismatch(actual.begin(), actual.begin() + static_cast<long>(common), expected.begin()).first -
+                        actual.begin();
     return ::testing::AssertionFailure() << "got " << actual.size() << " bytes, expected "
                                          << expected.size() << "; first difference at offset "
                                          << offset;

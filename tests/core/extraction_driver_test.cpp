@@ -39,11 +39,8 @@ public:
         calls.push_back(std::string(name) + ".matches(" + ext + ")");
         return extension_ && equalsIgnoreCase(ext, extension_);
     }
-    bool probe(const char* path, std::int32_t fileSize) override {
+    bool probe(const char*, std::int32_t) override {
         calls.push_back(std::string(name) + ".probe");
-        sniffedHead = std::string(reinterpret_cast<const char*>(appState.sniffBuffer),
-                                  static_cast<std::size_t>(fileSize < 4 ? fileSize : 4));
-        sniffedSize = fileSize;
         return recognises_;
     }
     int extract(const char* path, const char* destFolder) override {
@@ -58,8 +55,6 @@ public:
     }
 
     std::string extractedInto;
-    std::string sniffedHead;
-    std::int32_t sniffedSize = 0;
 
 private:
     const char* extension_;
@@ -159,13 +154,6 @@ TEST_F(Driver, DetectsByExtensionThenContent) {
     }
 }
 
-TEST_F(Driver, ProbesSeeTheHeadOfTheFileAndItsSize) {
-    RecordingHandler* handler = add(new RecordingHandler("A", nullptr, true));
-    run(place("head.bin", std::string("\x1F\x8B\x08\x00rest", 8)));
-    EXPECT_EQ(handler->sniffedHead, std::string("\x1F\x8B\x08\x00", 4));
-    EXPECT_EQ(handler->sniffedSize, 8);
-}
-
 namespace {
 
 // Where one request extracts to, from the stored settings and the name.
@@ -213,10 +201,7 @@ TEST_F(Driver, FolderPathsAreMadeLevelByLevelAndAFileInTheWayIsReported) {
     EXPECT_EQ(createFolderPath("\\a\\b\\c"), 0u);
     EXPECT_EQ(createFolderPath("\\a\\b\\c"), 0u);  // existing: fine
     EXPECT_TRUE(isDirectory(host("\\a\\b\\c")));
-    EXPECT_EQ(pathKind("\\a\\b"), PathKind::Folder);
-    EXPECT_EQ(pathKind("\\a\\missing"), PathKind::Missing);
     writeFile(host("\\a\\file"), "x");
-    EXPECT_EQ(pathKind("\\a\\file"), PathKind::File);
     EXPECT_NE(createFolderPath("\\a\\file\\sub"), 0u);
 }
 

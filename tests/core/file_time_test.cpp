@@ -22,6 +22,15 @@ std::uint32_t dos(int year, int month, int day, int hour, int minute, int second
                                       second / 2);
 }
 
+// The local time a DOS time names, as the C library converts it.
+long long localToUnix(std::uint32_t t) {
+    const auto field = [t](int shift, unsigned mask) { return static_cast<int>(t >> shift & mask); };
+    std::tm tm{};
+    tm.tm_year = field(25, 127) + 80, tm.tm_mon = field(21, 15) - 1, tm.tm_mday = field(16, 31);
+    tm.tm_hour = field(11, 31), tm.tm_min = field(5, 63), tm.tm_sec = field(0, 31) * 2, tm.tm_isdst = -1;
+    return static_cast<long long>(std::mktime(&tm));
+}
+
 class MemberTimes : public testing_support::DeviceSandbox, public ::testing::WithParamInterface<const char*> {
 protected:
     void SetUp() override {
@@ -44,17 +53,6 @@ protected:
         struct stat st;
         EXPECT_EQ(stat(host("\\out\\f").c_str(), &st), 0);
         return static_cast<long long>(st.st_mtime);
-    }
-    static long long localToUnix(std::uint32_t dosTime) {
-        std::tm tm{};
-        tm.tm_year = static_cast<int>(dosTime >> 25) + 80;
-        tm.tm_mon = static_cast<int>((dosTime >> 21) & 15) - 1;
-        tm.tm_mday = static_cast<int>((dosTime >> 16) & 31);
-        tm.tm_hour = static_cast<int>((dosTime >> 11) & 31);
-        tm.tm_min = static_cast<int>((dosTime >> 5) & 63);
-        tm.tm_sec = static_cast<int>(dosTime & 31) * 2;
-        tm.tm_isdst = -1;
-        return static_cast<long long>(std::mktime(&tm));
     }
 
 private:

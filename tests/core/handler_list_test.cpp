@@ -11,16 +11,7 @@
 
 namespace {
 
-class HandlerList : public testing_support::DeviceSandbox {
-protected:
-    // The name of the first handler that claims ext, or "" when none does.
-    std::string claimant(const char* ext) {
-        for (FormatHandler* h = appState.handlerListHead; h; h = h->next) {
-            if (h->matchesExtension(ext)) return h->name;
-        }
-        return "";
-    }
-};
+class HandlerList : public testing_support::DeviceSandbox {};
 
 }  // namespace
 
@@ -44,7 +35,11 @@ TEST_F(HandlerList, ExtensionClaims) {
         {"z", ""},     {"TAZ", ""},  {"tz", ""},         {"bz3", ""},       {"gzip", ""}, {"NTX", "yDecode"},
         {"Cab", "CAB"}, {"LZH", "Lzh"}, {"zip", "ZIP"},  {"arj", "Arj"},    {"tar", tar}, {"b64", ""},
         {"uue", ""}};
-    for (const auto& claim : claims) EXPECT_EQ(claimant(claim.first), claim.second) << claim.first;
+    for (const auto& [ext, expected] : claims) {
+        FormatHandler* h = appState.handlerListHead;
+        while (h && !h->matchesExtension(ext)) h = h->next;
+        EXPECT_EQ(h ? h->name : "", expected) << ext;  // the first that claims it
+    }
 }
 
 TEST_F(HandlerList, CompressedFilesFallThroughToTheirStreamHandler) {

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "tests/formats/arj/arj_test_support.h"
 #include "tests/formats/cab/cab_builder.h"
 #include "tests/formats/lzh/lzh_test_support.h"
+#include "tests/formats/tar/tar_writer.h"
 #include "tests/test_support.h"
 
 using testing_support::handlerNamed;
@@ -35,21 +35,8 @@ void putLe(std::string& out, std::uint32_t value, int bytes) {
 
 std::string tarArchive(const Entries& entries) {
     std::string out;
-    for (const Entry& e : entries) {
-        std::string header(512, '\0');
-        header.replace(0, e.name.size(), e.name);
-        std::snprintf(&header[100], 8, "%07o", 0644u);
-        std::snprintf(&header[124], 12, "%011o", static_cast<unsigned>(e.data.size()));
-        std::snprintf(&header[136], 12, "%011o", 1600000000u);
-        header.replace(148, 8, 8, ' ');
-        header[156] = '0';
-        header.replace(257, 8, std::string("ustar\0" "00", 8));
-        unsigned sum = 0;
-        for (unsigned char c : header) sum += c;
-        std::snprintf(&header[148], 8, "%06o", sum);
-        out += header + e.data + std::string((512 - e.data.size() % 512) % 512, '\0');
-    }
-    return out + std::string(1024, '\0');
+    for (const Entry& e : entries) out += tar_testing::entry(e.name, e.data);
+    return out + tar_testing::kEnd;
 }
 
 std::string zipArchive(const Entries& entries) {
@@ -57,26 +44,23 @@ std::string zipArchive(const Entries& entries) {
     for (const Entry& e : entries) {
         const auto crc = static_cast<std::uint32_t>(
             crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
-        std::string common;  // version needed .. name length, shared by both headers
-        putLe(common, 10, 2);
-        putLe(common, 0, 4);           // flags, method: stored
-        putLe(common, 0x52642800, 4);  // DOS time and date
-        putLe(common, crc, 4);
-        putLe(common, static_cast<std::uint32_t>(e.data.size()), 4);
-        putLe(common, static_cast<std::uint32_t>(e.data.size()), 4);
-        putLe(common, static_cast<std::uint32_t>(e.name.size()), 2);
-        putLe(common, 0, 2);  // extra length
+        const auto size = static_cast<std::uint32_t>(e.data.size());
+        // Version needed, flags and method (stored), DOS time and date, CRC,
+        // sizes, name and extra length: shared by both headers.
+        std::string common;
+        for (auto [value, bytes] : {std::pair<std::uint32_t, int>{10, 2}, {0, 4}, {0x52642800, 4}, {crc, 4}, {size, 4},
+                                    {size, 4}, {static_cast<std::uint32_t>(e.name.size()), 2}, {0, 2}})
+            putLe(common, value, bytes);
         central += std::string("PK\1\2\x14\0", 6) + common + std::string(10, '\0');
         putLe(central, static_cast<std::uint32_t>(local.size()), 4);
         central += e.name;
         local += std::string("PK\3\4", 4) + common + e.name + e.data;
     }
     std::string end("PK\5\6\0\0\0\0", 8);
-    putLe(end, static_cast<std::uint32_t>(entries.size()), 2);
-    putLe(end, static_cast<std::uint32_t>(entries.size()), 2);
-    putLe(end, static_cast<std::uint32_t>(central.size()), 4);
-    putLe(end, static_cast<std::uint32_t>(local.size()), 4);
-    putLe(end, 0, 2);
+    const auto count = static_cast<std::uint32_t>(entries.size());
+    for (auto [value, bytes] : {std::pair<std::uint32_t, int>{count, 2}, {count, 2},
+                                {static_cast<std::uint32_t>(central.size()), 4}, {static_cast<std::uint32_t>(local.size()), 4}, {0, 2}})
+        putLe(end, value, bytes);
     return local + central + end;
 }
 

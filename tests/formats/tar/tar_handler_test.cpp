@@ -9,12 +9,14 @@
 
 #include "formats/tar/tar_stream_handler.h"
 #include "tests/formats/stream/stream_sandbox.h"
+#include "tests/formats/tar/tar_writer.h"
 
 namespace {
 
 using stream_testing::sameBytes;
 using testing_support::listFiles;
 using testing_support::readFile;
+using namespace tar_testing;
 
 // The fixture script's pattern(n, k).
 std::string pattern(std::size_t n, unsigned k) {
@@ -22,41 +24,6 @@ std::string pattern(std::size_t n, unsigned k) {
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char>((i * k + (i / 13) * 31) % 256);
     return out;
 }
-
-// Stores the checksum of a header block whose fields are set.
-std::string checksummed(std::string h) {
-    h.replace(148, 8, "        ");
-    unsigned sum = 0;
-    for (unsigned char c : h) sum += c;
-    std::snprintf(&h[148], 8, "%06o", sum);
-    return h;
-}
-
-// One ustar header block with a correct checksum.
-std::string header(const std::string& name, std::uint64_t size, char type = '0', unsigned mode = 0644,
-                   long long mtime = 1000000000) {
-    std::string h(512, '\0');
-    h.replace(0, std::min<std::size_t>(name.size(), 100), name.substr(0, 100));
-    std::snprintf(&h[100], 8, "%07o", mode);
-    std::snprintf(&h[124], 12, "%011llo", static_cast<unsigned long long>(size));
-    std::snprintf(&h[136], 12, "%011llo", mtime);
-    h[156] = type;
-    h.replace(257, 8, std::string("ustar\0" "00", 8));
-    return checksummed(h);
-}
-
-std::string padded(const std::string& data) { return data + std::string((512 - data.size() % 512) % 512, '\0'); }
-std::string entry(const std::string& name, const std::string& data, char type = '0', unsigned mode = 0644,
-                  long long mtime = 1000000000) {
-    return header(name, data.size(), type, mode, mtime) + padded(data);
-}
-std::string pax(const std::string& key, const std::string& value) {
-    std::string body = " " + key + "=" + value + "\n";
-    std::size_t length = body.size() + 1;
-    while (std::to_string(length).size() + body.size() != length) ++length;
-    return std::to_string(length) + body;
-}
-const std::string kEnd(1024, '\0');
 
 // An old GNU sparse member "s": map (offset, length, ...) entries, four in
 // the header and 21 in each extension block, the real size, then the data.
@@ -164,65 +131,26 @@ TEST_F(TarArchives, PeerLayoutsAndWrappersExtractEveryByteTimeAndReadOnlyFlag) {
     }
 }
 
-TEST_F(TarNames, LongNamesShiftJisAndPathsBeyondTheLimit) {
-    for (const char* file : {"name150-gnu.tar", "name150-gnu-pax.tar", "name150-bsdtar.tar"}) {
-        SCOPED_TRACE(file);
-        ASSERT_EQ(extract('t', file, tarFixture(file), file), 1);
-        expectTree(file, {{std::string(150, 'n'), "named at length\n", 1600000000, false}});
-    }
-    // Too long for an output path: refused, the request fails, the rest is written.
-    for (const char* file : {"path272-gnu.tar", "path272-bsdtar.tar"}) {
-        SCOPED_TRACE(file);
-        EXPECT_EQ(extract('t', file, tarFixture(file), file), 0);
-        EXPECT_EQ(listFiles(host("\\out\\") + file), std::vector<std::string>{"ok.txt"});
-    }
-    ASSERT_EQ(extract('t', "sjis.tar", tarFixture("sjis-gnu.tar"), "sjis"), 1);
-    EXPECT_EQ(listFiles(host("\\out\\sjis")),
-              (std::vector<std::string>{"\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88.txt", "\xE8\xA1\xA8.txt"}));
-    EXPECT_EQ(readFile(host("\\out\\sjis\\\xE8\xA1\xA8.txt")), "five-c\n");
-}
-
-TEST_F(TarNames, HostileNamesAndLinksStayBelowTheDestination) {
-    std::string archive = entry("../up.txt", "1") + entry("/abs/x", "2") + entry("a/../../y", "3") +
-                          entry("C:\\drive\\w:?", "4");
-    std::string chain;
-    for (int i = 0; i < 30; ++i) chain += "../";
-    archive += entry(chain + "deep", "5");
+// Plain hostile names are the cross-format test's; these are TAR's own:
+// links and the records that only describe other entries.
+TEST_F(TarNames, LinksAndNameRecordsStayBelowTheDestination) {
     // A link to the root, then a member through it: the link is not made,
     // so the member lands in a plain folder of that name.
     std::string link = header("lnk", 0, '2');
     link[157] = '/';
-    archive += checksummed(link);
-    archive += entry("lnk/z", "6") + entry("hard", "", '1');
-    // Records that only describe entries never become files themselves.
+    std::string archive = checksummed(link) + entry("lnk/z", "6") + entry("hard", "", '1');
     archive += entry("././@LongLink", "target", 'K') + entry("glob", pax("comment", "x"), 'g');
     archive += entry("PaxHeader/p", pax("path", "pax/../../from-pax.txt") + pax("mtime", "1234567890.5"), 'x') +
                entry("short", "7");
     archive += entry("././@LongLink", std::string(200, 'L') + "/n.txt", 'L') + entry("cut", "8");
     ASSERT_EQ(extract('t', "hostile.tar", archive + kEnd, "h"), 1);
     EXPECT_EQ(listFiles(host("\\out\\h")),
-              (std::vector<std::string>{std::string(200, 'L') + "/n.txt", "abs/x", "deep", "drive/w__",
-                                        "from-pax.txt", "lnk/z", "up.txt", "y"}));
+              (std::vector<std::string>{std::string(200, 'L') + "/n.txt", "from-pax.txt", "lnk/z"}));
     EXPECT_EQ(readFile(host("\\out\\h\\from-pax.txt")), "7");
     struct stat st {};
     ASSERT_EQ(stat(host("\\out\\h\\from-pax.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 1234567890);
-    EXPECT_EQ(listFiles(root()).size(), 9u);  // the archive and the eight members
-}
-
-TEST_F(TarDetection, ExtensionAndContentPassesThroughTheProgram) {
-    // A gzip file that holds no tarball goes on to the gzip handler.
-    place("x.tgz", fixture("no-name.gz"));
-    testing_support::ProgramRun run = testing_support::runProgram({"#F(\\in\\x.tgz)#P(\\out)"});
-    EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_TRUE(sameBytes(readFile(host("\\out\\x.tgz.ungzip")), fixture("sample.txt")));
-    // A compressed tarball under a name no handler claims is found by content.
-    place("data.gz.bin", tarFixture("gnu.tar.gz"));
-    run = testing_support::runProgram({"#F(\\in\\data.gz.bin)#P(\\out\\t)"});
-    EXPECT_EQ(run.exitStatus, 0) << run.err;
-    expectTree("t", commonTree());
-    place("cut.tar", tarFixture("gnu.tar").substr(0, 1200));
-    EXPECT_EQ(testing_support::runProgram({"#F(\\in\\cut.tar)#P(\\out\\c)"}).exitStatus, 4);
+    EXPECT_EQ(listFiles(root()).size(), 4u);  // the archive and the three members
 }
 
 TEST_F(TarDetection, WrongFirstChecksumIsRefusedByAllFourProbes) {
@@ -235,8 +163,6 @@ TEST_F(TarDetection, WrongFirstChecksumIsRefusedByAllFourProbes) {
         }
     }
     EXPECT_FALSE(handlerFor('g')->probe(place("tiny.gz", wrap('g', "short")).c_str(), 1));
-    EXPECT_TRUE(handlerFor('c')->matchesExtension("taZ"));
-    EXPECT_FALSE(handlerFor('c')->matchesExtension("z"));
 }
 
 // The decoders run ahead of the walk by a few buffers; the member is larger
@@ -292,43 +218,25 @@ TEST_F(TarDamage, SparseMapsThatCannotBeRightFailTheirMemberOnly) {
     }
 }
 
-TEST_F(TarDamage, DamagedWrappersHeadersAndFieldsFailWithoutHarm) {
+TEST_F(TarDamage, DamagedWrappersAndSizesFailWithoutHarm) {
     // A damaged checksum far past the end blocks is met only by reading on.
     const std::string big = testing_support::sampleData(600000, 4);
     std::string late = wrap('g', entry("big", big) + std::string(2 << 20, '\0'));
     late[late.size() - 8] ^= 1;
     EXPECT_EQ(extract('g', "late.tgz", late, "late"), 0);
     EXPECT_TRUE(sameBytes(readFile(host("\\out\\late\\big")), big));
-    const std::string gz = tarFixture("gnu.tar.gz");
-    std::string badData = gz;
-    badData[gz.size() / 2] ^= 0x55;
-    EXPECT_EQ(extract('g', "data.tgz", badData, "gdata"), 0);
-    std::string bz = tarFixture("gnu.tar.bz2");
-    bz[bz.size() / 2] ^= 0x55;
-    EXPECT_EQ(extract('b', "data.tbz", bz, "bdata"), 0);
-    EXPECT_EQ(extract('b', "cut.tbz", tarFixture("gnu.tar.bz2").substr(0, 900), "bcut"), 0);
-    std::string z = tarFixture("gnu.tar.Z");
-    EXPECT_EQ(extract('c', "cut.taZ", z.substr(0, z.size() - 7), "zcut"), 0);
-
+    for (const char* file : {"gnu.tar.gz", "gnu.tar.bz2"}) {
+        std::string damaged = tarFixture(file);
+        damaged[damaged.size() / 2] ^= 0x55;
+        EXPECT_EQ(extract(file[8], file, damaged, file), 0) << file;
+    }
     const std::string first = entry("first.txt", "first\n");
-    std::string badHeader = entry("second.txt", "second\n");
-    badHeader[0] = 'S';
-    EXPECT_EQ(extract('t', "sum.tar", first + badHeader + kEnd, "sum"), 0);
-    EXPECT_EQ(listFiles(host("\\out\\sum")), std::vector<std::string>{"first.txt"});
-
-    // A size in the binary form far beyond the stream, and a file that
-    // cannot be replaced: each fails, the walk ends or goes on.
+    // A size in the binary form far beyond the stream fails the member.
     std::string huge = header("huge", 0);
     huge[124] = '\x80';
     huge.replace(125, 11, std::string(11, '\x7F'));
     EXPECT_EQ(extract('t', "huge.tar", first + checksummed(huge) + std::string(4096, 'h'), "huge"), 0);
     EXPECT_EQ(readFile(host("\\out\\huge\\huge")), std::string(4096, 'h'));
-    testing_support::makeDirectories(host("\\out\\ro"));
-    testing_support::writeFile(host("\\out\\ro\\first.txt"), "keep");
-    ASSERT_EQ(chmod(host("\\out\\ro\\first.txt").c_str(), 0444), 0);
-    EXPECT_EQ(extract('t', "ro.tar", first + entry("next.txt", "next\n") + kEnd, "ro"), 0);
-    EXPECT_EQ(readFile(host("\\out\\ro\\first.txt")), "keep");
-    EXPECT_EQ(readFile(host("\\out\\ro\\next.txt")), "next\n");
 }
 
 }  // namespace
