@@ -184,23 +184,6 @@ TEST_F(MainDialog, OpenFolderStartsTheFileManagerOnlyWhenThereIsOne) {
     }
 }
 
-TEST_F(MainDialog, OptionBoxesWriteTheirSettingsAtOnce) {
-    plantFileManager();
-    writeCreateFolder(1);
-    std::vector<bool> seen;
-    whenIdle([&] {
-        seen.push_back(headless::isChecked(IDC_CREATE_FOLDER));
-        headless::click(IDC_CREATE_FOLDER);
-        headless::click(IDC_OPEN_FOLDER);
-    });
-    whenIdle([&] {
-        seen.insert(seen.end(), {readCreateFolder(), readOpenFolder()});
-        headless::pressEscape();
-    });
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(seen, (std::vector<bool>{true, false, true}));
-}
-
 TEST_F(MainDialog, CommandLineFileIsShownAndNothingRunsUntilAsked) {
     writeGzip("\\in\\data.gz");
     std::u16string shown;
