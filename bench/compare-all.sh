@@ -62,7 +62,7 @@ declare -A peer=(
     [data.gz]='pigz -dc "$IN" > "$OUT/data"'
     [data.bz2]='7zz x -so "$IN" > "$OUT/data"'
     [data.Z]='uncompress -c "$IN" > "$OUT/data"'
-    [data.ntx]='python3 -c "import sys, yenc; f = open(sys.argv[1], \"rb\"); f.readline(); yenc.decode(f, sys.argv[2] + \"/text-data\", bytez=16777216)" "$IN" "$OUT"'
+    [data.ntx]='/usr/bin/python3 -c "import sys, yenc; f = open(sys.argv[1], \"rb\"); f.readline(); yenc.decode(f, sys.argv[2] + \"/text-data\", bytez=16777216)" "$IN" "$OUT"'
     [data.b64]='uudecode -o "$OUT/data" "$IN"'
 )
 keys=(tree.tar tree.tar.gz tree.tar.bz2 tree.tar.Z tree.zip tree.arj tree.lzh tree.cab
