@@ -73,7 +73,6 @@ protected:
     Bzip2Handler handler;
 };
 using Bzip2Decoding = Bzip2Test;
-using Bzip2Failures = Bzip2Test;
 
 TEST_F(Bzip2Decoding, BlocksDecodedInParallelGiveThePlainDecodeBytesAndResult) {
     const std::string data = testing_support::sampleData(450000, 9);
@@ -124,26 +123,6 @@ TEST_F(Bzip2Decoding, BlocksDecodedInParallelGiveThePlainDecodeBytesAndResult) {
             std::fclose(file);
         }
     }
-}
-
-TEST_F(Bzip2Failures, WhatDoesNotStartAStreamWritesNothing) {
-    EXPECT_EQ(extract(place("plain.bz2", "BZx not a stream")), 0);
-    EXPECT_EQ(extract(place("level.bz2", "BZh0" + fixture("text-1.bz2").substr(4))), 0);
-    EXPECT_TRUE(outputs().empty());
-}
-
-TEST_F(Bzip2Failures, ProbeTrialDecodeRejectsADamagedFirstBlock) {
-    const std::string stream = fixture("binary-9.bz2");
-    EXPECT_TRUE(probe(handler, stream));
-    std::string badMagic = stream, badOrigin = stream;
-    badMagic[4] ^= '\xFF';  // block header magic
-    for (int i = 14; i < 18; ++i) badOrigin[i] = '\xFF';  // start pointer beyond any block
-    EXPECT_FALSE(probe(handler, badMagic));
-    EXPECT_FALSE(probe(handler, badOrigin));
-    EXPECT_FALSE(probe(handler, stream.substr(0, stream.size() / 2)));
-    EXPECT_FALSE(probe(handler, "BZh"));
-    EXPECT_FALSE(probe(handler, "BZ"));
-    EXPECT_FALSE(handler.matchesExtension("bz2"));
 }
 
 }  // namespace
