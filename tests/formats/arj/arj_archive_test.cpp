@@ -29,11 +29,6 @@ protected:
     static std::string arjFixture(const std::string& name) {
         return testing_support::readFile(testing_support::fixturePath("arj/" + name));
     }
-    struct stat info(const std::string& relative) const {
-        struct stat st{};
-        ::stat((root() + "/out/" + relative).c_str(), &st);
-        return st;
-    }
     void clearOut() { testing_support::runShell("rm -rf '" + root() + "/out'/*"); }
     ArjHandler handler;
 };
