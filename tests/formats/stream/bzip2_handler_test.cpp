@@ -57,16 +57,6 @@ std::string dataWithFalseSignatures(std::size_t size) {
     return data;
 }
 
-std::size_t blockSignatures(const std::string& stream) {
-    std::size_t count = 0;
-    unsigned long long held = 0;
-    for (std::size_t bit = 0; bit < stream.size() * 8; ++bit) {
-        held = (held << 1 | ((static_cast<unsigned char>(stream[bit / 8]) >> (7 - bit % 8)) & 1)) & 0xFFFFFFFFFFFFULL;
-        count += held == 0x314159265359ULL;
-    }
-    return count;
-}
-
 class Bzip2Test : public stream_testing::StreamSandbox {
 protected:
     int extract(const std::string& devicePath) { return handler.extract(devicePath.c_str(), "\\out"); }
@@ -78,7 +68,6 @@ TEST_F(Bzip2Decoding, BlocksDecodedInParallelGiveThePlainDecodeBytesAndResult) {
     const std::string data = testing_support::sampleData(450000, 9);
     const std::string tricky = dataWithFalseSignatures(250000);
     const std::string multi = pack(data), falseSigns = pack(tricky);
-    ASSERT_GT(blockSignatures(falseSigns), 5u);  // 3 blocks, each with a false one
     const std::string text = fixture("text-1.bz2"), sample = fixture("sample.txt");
     std::string badFirstCrc = multi, badStreamCrc = multi, badMiddle = multi, badSecond = fixture("binary-9.bz2");
     badFirstCrc[10] ^= 1;
