@@ -29,11 +29,6 @@ protected:
     static std::string arjFixture(const std::string& name) {
         return testing_support::readFile(testing_support::fixturePath("arj/" + name));
     }
-    struct stat info(const std::string& relative) const {
-        struct stat st{};
-        ::stat((root() + "/out/" + relative).c_str(), &st);
-        return st;
-    }
     void clearOut() { testing_support::runShell("rm -rf '" + root() + "/out'/*"); }
     ArjHandler handler;
 };
@@ -70,52 +65,39 @@ TEST_F(ArjArchives, VolumesExtractWhatEachHoldsAndJoinInOrder) {
     EXPECT_EQ(outputs(), std::vector<std::string>{"v3.bin"});
 }
 
-TEST_F(ArjHeaders, SelfExtractorStubIsSearchedUpTo50000Bytes) {
-    const std::string archive = arjFixture("m1.arj");
-    const std::string at20000 = std::string(20000, 'M') + archive;
-    EXPECT_TRUE(probeBytes(at20000));
-    ASSERT_EQ(extractBytes(at20000), 1);
-    // Unix hosts store the Unix time itself, whatever the time zone.
-    EXPECT_EQ(info("text.txt").st_mtime, kPackedAt);
-    EXPECT_EQ(info("ro.txt").st_mtime, kReadOnlyAt);
-    EXPECT_TRUE(info("binary.bin").st_mode & S_IWUSR);
-    EXPECT_FALSE(info("ro.txt").st_mode & S_IWUSR);
-    const std::string at50000 = std::string(50000, 'M') + archive;
-    EXPECT_FALSE(probeBytes(at50000));
-    EXPECT_EQ(extractBytes(at50000), 0);
-    // Probe and extract search the same positions: 49,999 is the last.
-    const std::string at49999 = std::string(49999, 'M') + archive;
-    EXPECT_TRUE(probeBytes(at49999));
-    clearOut();  // ro.txt, read-only, cannot be replaced
-    EXPECT_EQ(extractBytes(at49999), 1);
-}
-
-TEST_F(ArjHeaders, SearchBoundsOfShortFiles) {
+TEST_F(ArjHeaders, HeaderSearchBoundsAreTheSameForProbeAndExtract) {
+    const std::string fixture = arjFixture("m1.arj");
     std::string small = archive(member(stored("s.txt", "small")));
     small.resize(300, 'x');  // bytes after the end marker are never read
-    EXPECT_TRUE(probeBytes(small));
-    ASSERT_EQ(extractBytes(small), 1);
-    EXPECT_EQ(output("s.txt"), "small");
-
     // A file of exactly 2,602 bytes is searched at no position; one byte
-    // more gives one position.
-    std::string exact = small;
-    exact.resize(2602, 'x');
-    EXPECT_FALSE(probeBytes(exact));
-    exact += 'x';
-    EXPECT_TRUE(probeBytes(exact));
-
-    // A basic header of 2,601 bytes is no header, even with its CRC right.
-    Member big = stored("b.txt", "b");
-    Member fits = big;
-    EXPECT_FALSE(probeBytes(header(big, 2601) + big.packed + kEnd));
-    EXPECT_TRUE(probeBytes(header(fits, 2600) + fits.packed + kEnd));
-
+    // more gives one. A basic header of 2,601 bytes is no header.
+    const Member big = stored("b.txt", "b");
+    const struct { std::string bytes; bool found; bool extract = true; } cases[] = {
+        {std::string(20000, 'M') + fixture, true}, {std::string(49999, 'M') + fixture, true},
+        {std::string(50000, 'M') + fixture, false}, {small, true}, {small + std::string(2302, 'x'), false},
+        {small + std::string(2303, 'x'), true}, {header(big, 2601) + big.packed + kEnd, false, false},
+        {header(big, 2600) + big.packed + kEnd, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes.size());
+        EXPECT_EQ(probeBytes(c.bytes), c.found);
+        clearOut();  // ro.txt, read-only, cannot be replaced
+        EXPECT_EQ(c.extract ? extractBytes(c.bytes) : c.found, c.found ? 1 : 0);
+    }
     // Stale bytes of a longer file beyond a short one's end never count.
     const std::string whole = archive(member(stored("s.txt", "small")));
     std::memcpy(appState.sniffBuffer, whole.data(), whole.size());
     place("probed", whole.substr(0, 40));
     EXPECT_FALSE(handler.probe("\\in\\probed", 40));
+}
+
+TEST_F(ArjHeaders, UnixHostsKeepTheirTimesAndModes) {
+    ASSERT_EQ(extractBytes(arjFixture("m1.arj")), 1);
+    // Unix hosts store the Unix time itself, whatever the time zone.
+    EXPECT_EQ(info("text.txt").st_mtime, kPackedAt);
+    EXPECT_EQ(info("ro.txt").st_mtime, kReadOnlyAt);
+    EXPECT_TRUE(info("binary.bin").st_mode & S_IWUSR);
+    EXPECT_FALSE(info("ro.txt").st_mode & S_IWUSR);
 }
 
 TEST_F(ArjHeaders, DosHostsKeepNamesTimesAndAttributes) {

@@ -61,23 +61,13 @@ inline Member stored(const std::string& name, const std::string& data) {
 // basicSizeOverride pads the basic header to that size (CRC still right).
 inline std::string header(const Member& m, std::size_t basicSizeOverride = 0) {
     std::string basic;
-    basic += static_cast<char>(30);
-    basic += static_cast<char>(m.archiverVersion);
-    basic += static_cast<char>(m.extractVersion);
-    basic += static_cast<char>(m.hostOs);
-    basic += static_cast<char>(m.flags);
-    basic += static_cast<char>(m.method);
-    basic += static_cast<char>(m.fileType);
-    basic += '\0';
-    putU32(basic, m.timeStamp);
-    putU32(basic, static_cast<std::uint32_t>(m.packed.size()));
-    putU32(basic, m.unpackedSize);
-    putU32(basic, m.fileCrc);
-    putU16(basic, 0);
-    putU16(basic, m.accessMode);
-    putU16(basic, 0);
-    basic += m.name;
-    basic += std::string(2, '\0');  // name and comment terminators
+    for (int b : {30, +m.archiverVersion, +m.extractVersion, +m.hostOs, +m.flags, +m.method, +m.fileType, 0}) {
+        basic += static_cast<char>(b);
+    }
+    putU32(basic, m.timeStamp), putU32(basic, static_cast<std::uint32_t>(m.packed.size()));
+    putU32(basic, m.unpackedSize), putU32(basic, m.fileCrc);
+    putU16(basic, 0), putU16(basic, m.accessMode), putU16(basic, 0);
+    basic += m.name + std::string(2, '\0');  // name and comment terminators
     if (basicSizeOverride > basic.size()) basic.resize(basicSizeOverride, '\0');
     std::string out = "\x60\xEA";
     putU16(out, static_cast<unsigned>(basic.size()));

@@ -32,24 +32,19 @@ std::string mszipFrame(const std::string& frame, const std::string& previous) {
     std::string out(deflateBound(&z, frame.size()) + 16, '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(frame.data()));
     z.avail_in = static_cast<uInt>(frame.size());
-    z.next_out = reinterpret_cast<Bytef*>(&out[2]);
-    z.avail_out = static_cast<uInt>(out.size() - 2);
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
     deflate(&z, Z_FINISH);
-    out.resize(2 + z.total_out);
+    out.resize(z.total_out);
     deflateEnd(&z);
-    return "CK" + out.substr(2);
-}
-
-std::string streamOf(const Folder& folder) {
-    std::string stream;
-    for (const Member& m : folder.members) stream += m.data;
-    return stream;
+    return "CK" + out;
 }
 
 std::vector<Block> blocksOf(const Folder& folder) {
     if (folder.compressionType > 1) return folder.blocks;
     std::vector<Block> blocks;
-    const std::string stream = streamOf(folder);
+    std::string stream;
+    for (const Member& m : folder.members) stream += m.data;
     for (std::size_t at = 0; at < stream.size(); at += 32768) {
         const std::string frame = stream.substr(at, 32768);
         blocks.push_back({folder.compressionType == 1 ? mszipFrame(frame, at ? stream.substr(at - 32768, 32768) : "")

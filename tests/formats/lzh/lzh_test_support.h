@@ -53,7 +53,6 @@ struct Member {
     std::uint8_t attribute = 0x20;
     int attributeExtension = -1;  // level 2: value of an attribute extended header
     bool headerCrc = false;       // level 1, 2: add a header CRC extended header
-    bool wrongHeaderCrc = false;
 };
 
 // A stored member of data with the right sizes and CRC.
@@ -117,8 +116,7 @@ inline std::string header(const Member& m) {
     }
     if (m.headerCrc) {
         const std::size_t at = h.size() - extendedTotal + 1;  // first extended header's data
-        std::uint16_t value = crc16(h);
-        if (m.wrongHeaderCrc) value ^= 0x0101;
+        const std::uint16_t value = crc16(h);
         h[at] = static_cast<char>(value & 0xFF);
         h[at + 1] = static_cast<char>(value >> 8);
     }
@@ -165,9 +163,8 @@ public:
 // packed data's own claim.
 inline LzhDecodeResult decode(LzhMethod method, const std::string& packed, std::uint32_t unpackedSize,
                               std::string& out, std::uint32_t packedSize = 0xFFFFFFFEu) {
-    std::string backing = packed.empty() ? std::string(1, '\0') : packed;
-    std::FILE* input = fmemopen(&backing[0], packed.empty() ? 0 : backing.size(), "rb");
-    if (packed.empty()) input = std::tmpfile();
+    std::string backing = packed;
+    std::FILE* input = fmemopen(&backing[0], backing.size(), "rb");
     StringSink sink;
     const std::uint32_t size =
         packedSize == 0xFFFFFFFEu ? static_cast<std::uint32_t>(packed.size()) : packedSize;

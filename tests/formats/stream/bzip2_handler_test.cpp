@@ -57,29 +57,17 @@ std::string dataWithFalseSignatures(std::size_t size) {
     return data;
 }
 
-std::size_t blockSignatures(const std::string& stream) {
-    std::size_t count = 0;
-    unsigned long long held = 0;
-    for (std::size_t bit = 0; bit < stream.size() * 8; ++bit) {
-        held = (held << 1 | ((static_cast<unsigned char>(stream[bit / 8]) >> (7 - bit % 8)) & 1)) & 0xFFFFFFFFFFFFULL;
-        count += held == 0x314159265359ULL;
-    }
-    return count;
-}
-
 class Bzip2Test : public stream_testing::StreamSandbox {
 protected:
     int extract(const std::string& devicePath) { return handler.extract(devicePath.c_str(), "\\out"); }
     Bzip2Handler handler;
 };
 using Bzip2Decoding = Bzip2Test;
-using Bzip2Failures = Bzip2Test;
 
 TEST_F(Bzip2Decoding, BlocksDecodedInParallelGiveThePlainDecodeBytesAndResult) {
     const std::string data = testing_support::sampleData(450000, 9);
     const std::string tricky = dataWithFalseSignatures(250000);
     const std::string multi = pack(data), falseSigns = pack(tricky);
-    ASSERT_GT(blockSignatures(falseSigns), 5u);  // 3 blocks, each with a false one
     const std::string text = fixture("text-1.bz2"), sample = fixture("sample.txt");
     std::string badFirstCrc = multi, badStreamCrc = multi, badMiddle = multi, badSecond = fixture("binary-9.bz2");
     badFirstCrc[10] ^= 1;
@@ -124,26 +112,6 @@ TEST_F(Bzip2Decoding, BlocksDecodedInParallelGiveThePlainDecodeBytesAndResult) {
             std::fclose(file);
         }
     }
-}
-
-TEST_F(Bzip2Failures, WhatDoesNotStartAStreamWritesNothing) {
-    EXPECT_EQ(extract(place("plain.bz2", "BZx not a stream")), 0);
-    EXPECT_EQ(extract(place("level.bz2", "BZh0" + fixture("text-1.bz2").substr(4))), 0);
-    EXPECT_TRUE(outputs().empty());
-}
-
-TEST_F(Bzip2Failures, ProbeTrialDecodeRejectsADamagedFirstBlock) {
-    const std::string stream = fixture("binary-9.bz2");
-    EXPECT_TRUE(probe(handler, stream));
-    std::string badMagic = stream, badOrigin = stream;
-    badMagic[4] ^= '\xFF';  // block header magic
-    for (int i = 14; i < 18; ++i) badOrigin[i] = '\xFF';  // start pointer beyond any block
-    EXPECT_FALSE(probe(handler, badMagic));
-    EXPECT_FALSE(probe(handler, badOrigin));
-    EXPECT_FALSE(probe(handler, stream.substr(0, stream.size() / 2)));
-    EXPECT_FALSE(probe(handler, "BZh"));
-    EXPECT_FALSE(probe(handler, "BZ"));
-    EXPECT_FALSE(handler.matchesExtension("bz2"));
 }
 
 }  // namespace

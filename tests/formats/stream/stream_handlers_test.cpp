@@ -1,5 +1,6 @@
 // What the gzip, bzip2 and compress handlers share: output names derived
-// from the archive's, and outputs that cannot be written fail the request.
+// from the archive's, probes that want a decodable start, damaged streams
+// that fail keeping only right bytes, and outputs that cannot be written.
 #include <sys/stat.h>
 
 #include <memory>
@@ -12,7 +13,10 @@
 
 namespace {
 
+using stream_testing::isPrefixOf;
 using testing_support::sameBytes;
+
+const char* extensionOf(char kind) { return kind == 'g' ? ".gz" : kind == 'b' ? ".bz2" : ".Z"; }
 
 std::unique_ptr<FormatHandler> handlerFor(char kind) {
     if (kind == 'g') return std::unique_ptr<FormatHandler>(new GzipHandler);
@@ -48,8 +52,7 @@ TEST_F(StreamHandlers, OutputThatCannotBeCreatedFailsAndLeavesExistingFileAlone)
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(fixtures[i]);
         std::unique_ptr<FormatHandler> handler = handlerFor(kinds[i]);
-        const std::string path = place(std::string("x.") + (kinds[i] == 'g' ? "gz" : kinds[i] == 'b' ? "bz2" : "Z"),
-                                       fixture(fixtures[i]));
+        const std::string path = place(std::string("x") + extensionOf(kinds[i]), fixture(fixtures[i]));
         EXPECT_EQ(handler->extract(path.c_str(), "\\no-such-folder"), 0);
         EXPECT_EQ(handler->extract(path.c_str(), "\\out"), 0);  // read-only \out\x
         // Longer than the device's 260-byte paths: refused, not cut short.
@@ -58,6 +61,48 @@ TEST_F(StreamHandlers, OutputThatCannotBeCreatedFailsAndLeavesExistingFileAlone)
     EXPECT_EQ(output("x"), "keep me");
     EXPECT_EQ(outputs(), std::vector<std::string>{"x"});
     EXPECT_FALSE(testing_support::fileExists(host("\\no-such-folder")));
+}
+
+TEST_F(StreamHandlers, ProbesWantAStartThatDecodes) {
+    const std::string gz = fixture("no-name.gz"), bz = fixture("binary-9.bz2");
+    std::string bzMagic = bz, bzOrigin = bz;
+    bzMagic[4] ^= '\xFF';  // block header magic
+    for (int i = 14; i < 18; ++i) bzOrigin[i] = '\xFF';  // start pointer beyond any block
+    const struct { char kind; std::string bytes; bool accepted; } cases[] = {
+        {'g', gz.substr(0, 10), true}, {'g', gz.substr(0, 9), false},
+        {'g', std::string("\x1F\x9E", 2) + std::string(8, '\0'), true},
+        {'g', std::string("\x1F\x9D", 2) + std::string(8, '\0'), false},
+        {'b', bz, true}, {'b', bzMagic, false}, {'b', bzOrigin, false}, {'b', bz.substr(0, bz.size() / 2), false},
+        {'b', "BZh", false}, {'c', std::string("\x1F\x9D\x10", 3), true}, {'c', std::string("\x1F\x9D", 2), false},
+        {'c', std::string("\x1F\x9D\x91\x61\x00", 5), false}, {'c', std::string("\x1F\x9D\x88\x61\x00", 5), false},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        EXPECT_EQ(probe(*handlerFor(cases[i].kind), cases[i].bytes), cases[i].accepted) << i;
+    }
+}
+
+// A damaged stream fails; what it wrote, if anything, is a prefix of the
+// original. Headers that start no stream write nothing.
+TEST_F(StreamHandlers, DamagedStreamsFailKeepingOnlyRightBytes) {
+    const std::string gz = fixture("no-name.gz"), bz = fixture("text-1.bz2"), sample = fixture("sample.txt");
+    std::string crc = gz, length = gz, data = gz, oldMagic = gz, method = gz;
+    crc[gz.size() - 8] ^= 1;
+    length[gz.size() - 4] ^= 1;
+    data[40] ^= '\xFF';
+    oldMagic[1] = '\x9E';  // zlib would copy such a file through as it is
+    method[2] = 7;
+    const struct { char kind; const char* name; std::string bytes; std::string kept; } cases[] = {
+        {'g', "crc", crc, sample}, {'g', "length", length, sample}, {'g', "data", data, sample},
+        {'g', "second", gz + data, sample + sample}, {'g', "old", oldMagic, ""}, {'g', "method", method, ""},
+        {'g', "short", gz.substr(0, 9), ""}, {'b', "plain", "BZx not a stream", ""},
+        {'b', "level", "BZh0" + bz.substr(4), ""}, {'c', "w17", std::string("\x1F\x9D\x91\x61\x00", 5), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(handlerFor(c.kind)->extract(place(c.name + std::string(extensionOf(c.kind)), c.bytes).c_str(), "\\out"), 0);
+        EXPECT_EQ(testing_support::fileExists(host(std::string("\\out\\") + c.name)), !c.kept.empty());
+        EXPECT_TRUE(isPrefixOf(output(c.name), c.kept));
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -39,6 +40,11 @@ protected:
     }
     std::string output(const std::string& name) const { return testing_support::readFile(host("\\out\\" + name)); }
     std::vector<std::string> outputs() const { return testing_support::listFiles(host("\\out")); }
+    struct stat info(const std::string& relative) const {
+        struct stat st{};
+        ::stat((root() + "/out/" + relative).c_str(), &st);
+        return st;
+    }
     // <tool> -c <options> of data; empty when the tool is missing.
     std::string packWithTool(const std::string& tool, const std::string& options, const std::string& data) {
         if (!testing_support::toolAvailable(tool)) return std::string();

@@ -1,8 +1,6 @@
 // Fixtures: tests/fixtures/make-text-fixtures.sh (uuencode -m, mpack;
 // through the program in tests/fixtures/text/manifest.tsv). Messages with
 // chosen header shapes are written here.
-#include <sys/stat.h>
-
 #include <string>
 
 #include "formats/stream/base64_handler.h"
@@ -20,7 +18,6 @@ protected:
 };
 using Base64Decoding = Base64Test;
 using Base64Names = Base64Test;
-using Base64Probe = Base64Test;
 
 TEST_F(Base64Decoding, HeaderShapesAndBodyEndings) {
     const std::string encoding = "Content-Transfer-Encoding: base64\n";
@@ -69,32 +66,6 @@ TEST_F(Base64Names, DerivedRepeatedAndConfinedNames) {
     EXPECT_EQ(output("z.mim.b64dec"), "zed");
     EXPECT_EQ(output("n"), "named");
     EXPECT_EQ(output("mime.bin"), "mime");
-}
-
-TEST_F(Base64Names, AnOutputThatCannotBeCreatedFailsButLaterBodiesDecode) {
-    testing_support::writeFile(host("\\out\\locked"), "keep me");
-    ASSERT_EQ(chmod(host("\\out\\locked").c_str(), 0444), 0);
-    const std::string text = "begin-base64 644 locked\nbG9zdA==\nbegin-base64 644 " + std::string(300, 'n') +
-                             "\nbG9uZw==\nbegin-base64 644 after\na2VwdA==\n";
-    EXPECT_EQ(probeAndExtract(handler, "f.b64", text), 0);
-    EXPECT_EQ(outputs(), (std::vector<std::string>{"after", "locked"}));
-    EXPECT_EQ(output("locked"), "keep me");
-    EXPECT_EQ(output("after"), "kept");
-}
-
-TEST_F(Base64Probe, WantsTheExtensionAndAStartWithinAHundredLines) {
-    const std::string b64 = textFixture("begin-base64.b64");
-    auto probeFile = [&](const std::string& name, const std::string& content) {
-        place(name, content);
-        return probeAs(handler, name, content);
-    };
-    for (const char* name : {"a.b64", "a.B64", "a.mim", "a.MIME"}) EXPECT_TRUE(probeFile(name, b64)) << name;
-    for (const char* name : {"a.txt", "a.b64x", "a", "a.uue"}) EXPECT_FALSE(probeFile(name, b64)) << name;
-    std::string preamble;
-    for (int i = 0; i < 99; ++i) preamble += "preamble\n";
-    EXPECT_TRUE(probeFile("early.b64", preamble + b64));
-    EXPECT_FALSE(probeFile("late.b64", "one more\n" + preamble + b64));
-    EXPECT_FALSE(handler.matchesExtension("b64"));
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 // multi-part; through the program in tests/fixtures/text/manifest.tsv).
 // Blocks with chosen headers, trailers and names are written here around
 // the fixture's data lines.
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <string>
 
@@ -26,7 +24,6 @@ protected:
 };
 using YencDecoding = YencTest;
 using YencChecks = YencTest;
-using YencProbe = YencTest;
 
 TEST_F(YencDecoding, EscapesBlocksAndNames) {
     // '*' is 0x00, "=J" 0xE0, "=}" 0x13; an escape at a line's end applies
@@ -68,26 +65,6 @@ TEST_F(YencChecks, SizeCrcTrailerAndPartMismatchesFailButKeepTheFile) {
     EXPECT_FALSE(testing_support::fileExists(host("\\out\\large.dat")));
     EXPECT_EQ(probeAndExtract(handler, "p1.ntx", multi.substr(0, second)), 0);
     EXPECT_TRUE(sameBytes(output("large.dat"), textFixture("large.bin").substr(0, 25600)));
-}
-
-TEST_F(YencChecks, AnOutputThatCannotBeCreatedFailsButLaterBlocksDecode) {
-    testing_support::writeFile(host("\\out\\locked"), "keep me");
-    ASSERT_EQ(chmod(host("\\out\\locked").c_str(), 0444), 0);
-    EXPECT_EQ(probeAndExtract(handler, "f.ntx", block("locked") + block(std::string(300, 'n')) + block("after")), 0);
-    EXPECT_EQ(outputs(), (std::vector<std::string>{"after", "locked"}));
-    EXPECT_EQ(output("locked"), "keep me");
-    EXPECT_TRUE(sameBytes(output("after"), sample));
-}
-
-TEST_F(YencProbe, AHeaderWithANameInTheFirstMebibyte) {
-    EXPECT_TRUE(probeAs(handler, "x", "=ybegin line=128  size=1  name=a\n"));
-    EXPECT_TRUE(probeAs(handler, "x", "text\r\n=ybegin name=a.bin\n"));
-    EXPECT_FALSE(probeAs(handler, "x", "=ybegin line=128 size=1\nname=a\n"));
-    EXPECT_FALSE(probeAs(handler, "x", "=ybegin name=a"));  // 15 bytes
-    EXPECT_FALSE(probeAs(handler, "x", "x=ybegin name=abcdef\n"));
-    EXPECT_FALSE(probeAs(handler, "x", std::string("\0\n=ybegin name=abcdef\n", 23)));
-    EXPECT_TRUE(handler.matchesExtension("NTX"));
-    EXPECT_FALSE(handler.matchesExtension("yenc"));
 }
 
 // A two-part post whose first part fails its CRC: each extraction reports
