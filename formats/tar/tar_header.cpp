@@ -24,6 +24,12 @@ std::int64_t binaryField(const unsigned char* field, std::size_t length) {
     return value;
 }
 
+bool keyIs(const char* key, std::size_t keyLength, const char* wanted) {
+    return keyLength == std::strlen(wanted) && std::memcmp(key, wanted, keyLength) == 0;
+}
+
+}  // namespace
+
 // Parses a decimal number from [p, end); false when there is no digit or
 // another byte follows. Saturates at the 64-bit range.
 bool decimal(const char* p, const char* end, std::uint64_t& value) {
@@ -40,12 +46,6 @@ bool decimal(const char* p, const char* end, std::uint64_t& value) {
     }
     return true;
 }
-
-bool keyIs(const char* key, std::size_t keyLength, const char* wanted) {
-    return keyLength == std::strlen(wanted) && std::memcmp(key, wanted, keyLength) == 0;
-}
-
-}  // namespace
 
 std::int64_t numericField(const unsigned char* field, std::size_t length) {
     if (length == 0) return 0;

@@ -33,6 +33,11 @@ constexpr std::uint32_t kModeOwnerWrite = 0200;
 // complement). Values beyond the 64-bit range saturate.
 std::int64_t numericField(const unsigned char* field, std::size_t length);
 
+// A decimal number filling [p, end) exactly: false when there is no digit or
+// another byte is there. Saturates at the 64-bit range, so that a value
+// beyond any file is still refused by the checks that follow.
+bool decimal(const char* p, const char* end, std::uint64_t& value);
+
 bool isZeroBlock(const unsigned char* block);
 
 // The stored checksum equals the sum of the header bytes with the checksum

@@ -13,19 +13,6 @@ namespace {
 constexpr std::uint64_t kMaxValue = std::numeric_limits<std::uint64_t>::max();
 constexpr std::size_t kEntrySize = 24, kEntryFieldLength = 12;
 
-// A decimal number filling [p, end) exactly; saturates, so that a value
-// beyond any file is still refused by the checks that follow.
-bool decimalValue(const char* p, const char* end, std::uint64_t& value) {
-    if (p == end) return false;
-    value = 0;
-    for (; p != end; ++p) {
-        if (*p < '0' || *p > '9') return false;
-        const unsigned digit = static_cast<unsigned>(*p - '0');
-        value = value > (kMaxValue - digit) / 10 ? kMaxValue : value * 10 + digit;
-    }
-    return true;
-}
-
 bool keyIs(const char* key, std::size_t keyLength, const char* wanted) {
     return keyLength == std::strlen(wanted) && std::memcmp(key, wanted, keyLength) == 0;
 }
@@ -91,7 +78,7 @@ void takeSparseRecord(const char* key, std::size_t keyLength, const char* value,
     }
     if (keyIs(key, keyLength, "major") || keyIs(key, keyLength, "minor")) {
         sparse.present = true;
-        if (!decimalValue(value, end, number)) {
+        if (!decimal(value, end, number)) {
             sparse.broken = true;
         } else if (keyIs(key, keyLength, "major")) {
             // Only layout 1 keeps its map in the data; another major
@@ -110,7 +97,7 @@ void takeSparseRecord(const char* key, std::size_t keyLength, const char* value,
         while (valueLength > 0) {
             const char* comma = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
             const char* stop = comma ? comma : end;
-            if (!decimalValue(p, stop, number)) {
+            if (!decimal(p, stop, number)) {
                 sparse.broken = true;
                 return;
             }
@@ -132,7 +119,7 @@ void takeSparseRecord(const char* key, std::size_t keyLength, const char* value,
     const bool isLength = keyIs(key, keyLength, "numbytes");
     if (!isSize && !isCount && !isOffset && !isLength) return;
     sparse.present = true;
-    if (!decimalValue(value, end, number)) {
+    if (!decimal(value, end, number)) {
         sparse.broken = true;
     } else if (isSize) {
         sparse.map.setRealSize(number);
