@@ -9,7 +9,6 @@
 #include <string>
 
 #include "formats/arj/arj_handler.h"
-#include "formats/arj/arj_method4_decoder.h"
 #include "tests/formats/arj/arj_test_support.h"
 #include "tests/formats/stream/stream_sandbox.h"
 
@@ -91,16 +90,15 @@ TEST_F(ArjHeaders, HeaderSearchBoundsAreTheSameForProbeAndExtract) {
     EXPECT_FALSE(handler.probe("\\in\\probed", 40));
 }
 
-TEST_F(ArjHeaders, UnixHostsKeepTheirTimesAndModes) {
+// Unix hosts store the Unix time itself, whatever the time zone, and their
+// modes; DOS hosts local times, attributes and code page 932 names.
+TEST_F(ArjHeaders, HostsKeepTheirNamesTimesAndModes) {
     ASSERT_EQ(extractBytes(arjFixture("m1.arj")), 1);
-    // Unix hosts store the Unix time itself, whatever the time zone.
     EXPECT_EQ(info("text.txt").st_mtime, kPackedAt);
     EXPECT_EQ(info("ro.txt").st_mtime, kReadOnlyAt);
     EXPECT_TRUE(info("binary.bin").st_mode & S_IWUSR);
     EXPECT_FALSE(info("ro.txt").st_mode & S_IWUSR);
-}
-
-TEST_F(ArjHeaders, DosHostsKeepNamesTimesAndAttributes) {
+    clearOut();
     Member dos = stored("d\x83\x5C.txt", "dos");  // a double-byte character whose second byte is `\`
     dos.accessMode = 0x21;
     dos.extendedHeader = "skipped extended header";
@@ -146,40 +144,6 @@ TEST_F(ArjSafety, UndecodableAndDamagedMembersFailWhileTheOthersExtract) {
     clearOut();
     extractBytes(archive(member(badCrc)));
     EXPECT_EQ(output("bad.txt"), "damaged data");  // kept as decoded
-}
-
-TEST_F(ArjSafety, EndInsideTheExtendedHeaderChainOrTheEndMarkerFails) {
-    Member chained = stored("c.txt", "c");
-    chained.extendedHeader = "ext";
-    const std::string withChain = mainHeader() + header(chained);
-    EXPECT_EQ(extractBytes(withChain.substr(0, withChain.size() - 3)), 0);
-    EXPECT_EQ(extractBytes(mainHeader() + member(stored("a.txt", "a"))), 0);
-    EXPECT_EQ(output("a.txt"), "a");
-}
-
-TEST(ArjMethod4, DistancesBeforeTheFirstByteReadZerosAndSizesBound) {
-    struct Keep : LzhSink {
-        bool write(const std::uint8_t* data, std::size_t size) override {
-            bytes.append(reinterpret_cast<const char*>(data), size);
-            return true;
-        }
-        std::string bytes;
-    };
-    // Literal 'A', then a 3-byte match from 15,872 bytes back: bits
-    // 0 01000001 | 10 0 | 1111 1111111111111, zero-padded.
-    const std::string packed("\x20\xCF\xFF\xF8", 4);
-    for (std::uint32_t unpackedSize : {4u, 3u, 100u}) {
-        std::FILE* input = std::tmpfile();
-        std::fwrite(packed.data(), 1, packed.size(), input);
-        std::fputs("next header", input);
-        std::rewind(input);
-        Keep out;
-        const LzhDecodeResult result = decodeArjMethod4(input, 4, out, unpackedSize);
-        EXPECT_EQ(std::ftell(input), 4);
-        std::fclose(input);
-        EXPECT_EQ(result, unpackedSize == 100 ? LzhDecodeResult::InputEnded : LzhDecodeResult::Done);
-        EXPECT_EQ(out.bytes, std::string("A\0\0\0", unpackedSize == 3 ? 3 : 4)) << unpackedSize;
-    }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The LZX decoder driven frame by frame: on the frames of the peer-checked
 // cabinets of tests/fixtures/make-lzx-fixtures.sh (their extraction through
 // the program is in tests/fixtures/lzx/manifest.tsv), and on streams written
-// bit by bit here for the call translation's edges and for hostile input.
+// bit by bit here for the call translation's edges and for cut input (fuzz/ covers hostile streams).
 // Every input and frame buffer is a heap block of its exact size, so the
 // sanitizer run catches any access past either.
 #include <gtest/gtest.h>
@@ -43,40 +43,26 @@ std::string fixture(const std::string& name) {
     return testing_support::readFile(testing_support::fixturePath("lzx/" + name));
 }
 
-// Bits into 16-bit little-endian words, each filled from its top bit.
-struct BitWriter {
-    std::string out;
-    std::uint32_t word = 0;
-    int used = 0;
-    void put(std::uint32_t value, int n) {
-        for (int i = n - 1; i >= 0; --i) {
-            word = word << 1 | (value >> i & 1);
-            if (++used == 16) out += {static_cast<char>(word & 0xFF), static_cast<char>(word >> 8)}, word = 0, used = 0;
-        }
-    }
-    // The translation header, then a block header.
-    BitWriter(std::int32_t translationSize, std::uint32_t type, std::uint32_t length) {
-        put(translationSize != 0, 1);
-        if (translationSize != 0) put(static_cast<std::uint32_t>(translationSize) >> 16, 16), put(static_cast<std::uint32_t>(translationSize) & 0xFFFF, 16);
-        put(type, 3), put(length >> 8, 16), put(length & 0xFF, 8);
-    }
-    // Pads to the next word (a whole one when already on one), then R0-R2.
-    std::string uncompressedStart() {
-        put(0, 16 - used);
-        return out + std::string("\1\0\0\0\1\0\0\0\1\0\0\0", 12);
-    }
-};
-
 std::string le32(std::int32_t v) {
     std::string s(4, '\0');
     std::memcpy(&s[0], &v, 4);
     return s;
 }
 
-// An uncompressed block holding data, cut into frames of frameSize.
+// An uncompressed block holding data, cut into frames of frameSize. Its
+// header's bits fill 16-bit little-endian words from their top bit; the
+// block's bytes start on the next word (a whole one when already on one)
+// after R0-R2.
 std::vector<Block> uncompressedFrames(const std::string& data, std::uint32_t frameSize, std::int32_t translation) {
+    std::uint64_t bits = translation != 0;
+    if (translation != 0) bits = bits << 32 | static_cast<std::uint32_t>(translation);
+    const int count = translation != 0 ? 60 : 28;
+    bits = (bits << 27 | 3u << 24 | data.size()) << 4;  // block type 3, its size, padding to 64 or 32 bits
+    std::string start;
+    for (int at = count - 12; at >= 0; at -= 16)
+        start += {static_cast<char>(bits >> at), static_cast<char>(bits >> (at + 8))};
+    start += std::string("\1\0\0\0\1\0\0\0\1\0\0\0", 12);
     std::vector<Block> frames;
-    std::string start = BitWriter(translation, 3, static_cast<std::uint32_t>(data.size())).uncompressedStart();
     for (std::size_t at = 0; at < data.size(); at += frameSize, start.clear()) {
         const std::string piece = data.substr(at, frameSize);
         frames.push_back({start + piece, static_cast<std::uint16_t>(piece.size())});
@@ -137,9 +123,9 @@ TEST(LzxTranslation, RewritesOnlyOperandsInRangeAndNeverTheLastTenBytes) {
     lzxRelease(decoder);
 }
 
-TEST(LzxCorrupt, ShortOverlongAndHandMadeStreamsFailCleanly) {
+TEST(LzxCorrupt, CutFramesAndWindowOverrunsFail) {
     LzxDecoder decoder;
-    // The fixture's second and last frame, cut short or asked for one byte more.
+    // The fixture's second and last frame, cut short.
     const std::vector<Block> frames = cab_testing::readFolder(fixture("w15-mixed.cab"), fixture).blocks;
     ASSERT_EQ(frames.size(), 2u);
     const Block last = frames[1];
@@ -148,30 +134,6 @@ TEST(LzxCorrupt, ShortOverlongAndHandMadeStreamsFailCleanly) {
         EXPECT_EQ(out.result, LzxResult::IllegalData) << "input cut to " << keep;
         EXPECT_EQ(out.failedAt, 1u);
     }
-    const Decoded longer =
-        decodeFolder(decoder, 15, {frames[0], {last.data, static_cast<std::uint16_t>(last.uncompressedSize + 1)}});
-    EXPECT_EQ(longer.result, LzxResult::IllegalData);
-    const Block first = frames[0];
-    std::vector<std::uint8_t> input(first.data.begin(), first.data.end()), frame(kLzxFrameSize + 1);
-    ASSERT_EQ(lzxInitialise(decoder, 15), LzxResult::Ok);
-    EXPECT_EQ(lzxDecode(decoder, input.data(), static_cast<std::uint32_t>(input.size()), frame.data(),
-                        kLzxFrameSize + 1),
-              LzxResult::DataFormat);
-
-    for (std::uint32_t type : {0u, 4u, 7u}) {
-        BitWriter w(0, type, 100);
-        EXPECT_EQ(decodeFolder(decoder, 16, {{w.uncompressedStart(), 100}}).result, LzxResult::IllegalData) << type;
-    }
-    // A pretree of two 1-bit codes (0 and 18), then zero runs of 51: the
-    // sixth would pass symbol 255 of the first part of the main tree.
-    BitWriter runs(0, 1, 100);
-    for (int i = 0; i < 20; ++i) runs.put(i == 0 || i == 18 ? 1 : 0, 4);
-    for (int i = 0; i < 6; ++i) runs.put(1 << 5 | 31, 6);
-    EXPECT_EQ(decodeFolder(decoder, 16, {{runs.uncompressedStart() + std::string(64, '\0'), 100}}).result,
-              LzxResult::IllegalData);
-    // An uncompressed block of 1,000 bytes with 10 of them present.
-    EXPECT_EQ(decodeFolder(decoder, 16, {{BitWriter(0, 3, 1000).uncompressedStart() + "uuuuuuuuuu", 1000}}).result,
-              LzxResult::IllegalData);
     // Frames of 20,000 bytes in a 32 KiB window: the second would pass its end.
     const Decoded out = decodeFolder(decoder, 15, uncompressedFrames(std::string(40000, 'w'), 20000, 0));
     EXPECT_EQ(out.result, LzxResult::DataFormat);

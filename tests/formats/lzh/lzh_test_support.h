@@ -68,41 +68,24 @@ inline Member stored(int level, const std::string& name, const std::string& data
 
 inline std::string header(const Member& m) {
     std::vector<std::string> extended;
-    auto ext = [&](std::uint8_t type, const std::string& data) {
-        extended.push_back(std::string(1, static_cast<char>(type)) + data);
-    };
+    auto ext = [&](char type, const std::string& data) { extended.push_back(type + data); };
     if (m.headerCrc) ext(0x00, std::string(2, '\0'));
     if (m.level == 2) ext(0x01, m.name);
     if (!m.folder.empty()) ext(0x02, m.folder);
-    if (m.attributeExtension >= 0) {
-        std::string v;
-        putU16(v, static_cast<unsigned>(m.attributeExtension));
-        ext(0x40, v);
-    }
+    const auto attribute = static_cast<unsigned>(m.attributeExtension);
+    if (m.attributeExtension >= 0) ext(0x40, {static_cast<char>(attribute), static_cast<char>(attribute >> 8)});
     std::size_t extendedTotal = 0;
     for (const std::string& e : extended) extendedTotal += e.size() + 2;
 
-    std::string h;
-    h += std::string(2, '\0');
-    h += m.method;
+    std::string h = std::string(2, '\0') + m.method;
     putU32(h, static_cast<std::uint32_t>(m.packed.size() + (m.level == 1 ? extendedTotal : 0)));
     putU32(h, m.unpackedSize);
     putU32(h, m.timeStamp);
-    h += static_cast<char>(m.attribute);
-    h += static_cast<char>(m.level);
-    if (m.level < 2) {
-        h += static_cast<char>(m.name.size());
-        h += m.name;
-        putU16(h, m.dataCrc);
-        if (m.level == 1) h += 'M';
-    } else {
-        putU16(h, m.dataCrc);
-        h += 'M';
-    }
-    for (const std::string& e : extended) {
-        putU16(h, static_cast<unsigned>(e.size() + 2));
-        h += e;
-    }
+    h += {static_cast<char>(m.attribute), static_cast<char>(m.level)};
+    if (m.level < 2) h += static_cast<char>(m.name.size()) + m.name;
+    putU16(h, m.dataCrc);
+    if (m.level > 0) h += 'M';  // the OS byte
+    for (const std::string& e : extended) putU16(h, static_cast<unsigned>(e.size() + 2)), h += e;
     if (m.level > 0) putU16(h, 0);
     if (m.level < 2) {
         const std::size_t base = h.size() - extendedTotal;
@@ -114,40 +97,25 @@ inline std::string header(const Member& m) {
         h[0] = static_cast<char>(h.size() & 0xFF);
         h[1] = static_cast<char>(h.size() >> 8);
     }
-    if (m.headerCrc) {
-        const std::size_t at = h.size() - extendedTotal + 1;  // first extended header's data
-        const std::uint16_t value = crc16(h);
-        h[at] = static_cast<char>(value & 0xFF);
-        h[at + 1] = static_cast<char>(value >> 8);
-    }
+    std::string crc;  // into the first extended header's data
+    if (m.headerCrc) putU16(crc, crc16(h)), h.replace(h.size() - extendedTotal + 1, 2, crc);
     return h;
 }
 
 inline std::string member(const Member& m) { return header(m) + m.packed; }
 
 // Most significant bit first, as the LZH bit reader takes them.
-class BitWriter {
-public:
+struct BitWriter {
+    std::string bits;  // one '0' or '1' per bit
     void put(std::uint32_t value, int count) {
-        for (int i = count - 1; i >= 0; --i) {
-            current = static_cast<std::uint8_t>((current << 1) | ((value >> i) & 1u));
-            if (++used == 8) {
-                bytes += static_cast<char>(current);
-                current = 0;
-                used = 0;
-            }
-        }
+        for (int i = count - 1; i >= 0; --i) bits += static_cast<char>('0' + (value >> i & 1u));
     }
-    std::string finish() {
-        std::string out = bytes;
-        if (used > 0) out += static_cast<char>(current << (8 - used));
+    std::string finish() const {
+        std::string out((bits.size() + 7) / 8, '\0');
+        for (std::size_t i = 0; i < bits.size(); ++i)
+            if (bits[i] == '1') out[i / 8] = static_cast<char>(out[i / 8] | 0x80 >> (i % 8));
         return out;
     }
-
-private:
-    std::string bytes;
-    std::uint8_t current = 0;
-    int used = 0;
 };
 
 class StringSink : public LzhSink {
@@ -159,16 +127,14 @@ public:
     std::string bytes;
 };
 
-// Decodes packed as one member held in memory; unpackedSize defaults to the
-// packed data's own claim.
+// Decodes packed as one member held in memory.
 inline LzhDecodeResult decode(LzhMethod method, const std::string& packed, std::uint32_t unpackedSize,
-                              std::string& out, std::uint32_t packedSize = 0xFFFFFFFEu) {
+                              std::string& out) {
     std::string backing = packed;
     std::FILE* input = fmemopen(&backing[0], backing.size(), "rb");
     StringSink sink;
-    const std::uint32_t size =
-        packedSize == 0xFFFFFFFEu ? static_cast<std::uint32_t>(packed.size()) : packedSize;
-    const LzhDecodeResult result = decodeLzhMember(method, input, size, sink, unpackedSize);
+    const LzhDecodeResult result =
+        decodeLzhMember(method, input, static_cast<std::uint32_t>(packed.size()), sink, unpackedSize);
     std::fclose(input);
     out = sink.bytes;
     return result;

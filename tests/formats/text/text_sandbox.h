@@ -8,7 +8,6 @@
 
 namespace text_testing {
 
-using stream_testing::isPrefixOf;
 using stream_testing::sameBytes;
 
 class TextSandbox : public stream_testing::StreamSandbox {
