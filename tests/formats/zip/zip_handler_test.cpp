@@ -157,6 +157,27 @@ TEST_F(ZipAttributesAndTimes, DosHostBitsAndUtBlockBounds) {
     EXPECT_EQ(output("only.txt"), "o");
 }
 
+// Items around one larger than the reader's buffers keep every byte (the
+// CRC of a piece that ends a buffer included).
+TEST_F(ZipData, ManyItemsAroundALargeOneKeepEveryByte) {
+    std::vector<Entry> entries;
+    std::uint32_t seed = 12345;
+    for (int i = 0; i < 301; ++i) {
+        std::string data(i == 150 ? 200000 : (i * 37) % 3000, '\0');
+        for (std::size_t j = 0; j < data.size(); ++j) {
+            seed = seed * 1103515245u + 12345u;
+            data[j] = static_cast<char>(j % 4 == 0 ? (seed >> 24) : (j & 0x3F));
+        }
+        Entry entry;
+        entry.name = "d" + std::to_string(i % 7) + "/f" + std::to_string(i);
+        entry.data = data;
+        entries.push_back(entry);
+    }
+    ASSERT_EQ(extract("many.zip", writeArchive(entries)), 1);
+    EXPECT_EQ(outputs().size(), 301u);
+    for (const Entry& e : entries) EXPECT_TRUE(sameBytes(output(e.name), e.data)) << e.name;
+}
+
 // Damage the ZIP layer must notice itself: data, a local header that no
 // longer agrees with its central entry, a stored item whose bytes fail
 // their CRC. The other items still come out whole.
