@@ -32,8 +32,8 @@ public:
         return answer;
     }
     SIZE textExtent(const WCHAR* text, int length) override { return {6 * length, 13}; }
-    void progress(const std::u16string& outputPath, unsigned filesSoFar, int percent) override {
-        progressSteps.push_back({outputPath, filesSoFar, percent, std::chrono::steady_clock::now()});
+    void progress(const std::u16string& outputPath, unsigned, int percent) override {
+        progressSteps.push_back({outputPath, percent});
     }
 
     std::deque<std::function<void()>> steps;
@@ -178,23 +178,6 @@ std::vector<std::u16string> labelsOf(int listId) {
     return labels;
 }
 
-std::vector<std::u16string> entriesOf(int comboId) {
-    const auto* entries = window_system::comboEntries(control(comboId));
-    return entries ? *entries : std::vector<std::u16string>{};
-}
-
-int selectionOf(int comboId) { return window_system::comboSelection(control(comboId)); }
-
-void rotateScreen(int width, int height) {
-    window_system::setScreenSize(width, height);
-    // Every top-level window hears of it, as from the shell's broadcast.
-    for (std::size_t i = 0; i < window_system::windowCount(); ++i) {
-        HWND window = window_system::windowAt(i);
-        if (!(window_system::styleOf(window) & WS_CHILD) && !window_system::menuOf(window))
-            PostMessageW(window, WM_SETTINGCHANGE, 0, 0);
-    }
-}
-
 std::u16string textOf(int controlId) {
     const WCHAR* text = window_system::textOf(control(controlId));
     return text ? std::u16string(text) : std::u16string();
@@ -205,14 +188,5 @@ bool isChecked(int controlId) {
 }
 
 bool isVisible(int controlId) { return IsWindowVisible(control(controlId)) != FALSE; }
-
-RECT rectOf(int controlId) {
-    RECT rect{};
-    RECT dialogRect{};
-    GetWindowRect(control(controlId), &rect);
-    GetWindowRect(dialog(), &dialogRect);
-    return {rect.left - dialogRect.left, rect.top - dialogRect.top, rect.right - dialogRect.left,
-            rect.bottom - dialogRect.top};
-}
 
 }  // namespace headless

@@ -5,7 +5,6 @@
 // been handled by then.
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -42,9 +41,7 @@ const std::vector<ShownMessage>& messagesShown();
 // What the window showed of running requests, in order.
 struct ProgressStep {
     std::u16string outputPath;
-    unsigned filesSoFar;
     int percent;
-    std::chrono::steady_clock::time_point at;
 };
 const std::vector<ProgressStep>& progressSeen();
 
@@ -68,18 +65,13 @@ bool chooseEntry(int comboId, int index);
 // False when no label edit is open.
 bool finishLabelEdit(const std::u16string& text);
 bool labelEditOpen();
-// The device turns: a new screen size, then WM_SETTINGCHANGE to the dialog.
-void rotateScreen(int width, int height);
 
 // Reading the innermost dialog's controls.
 std::u16string textOf(int controlId);
 bool isChecked(int controlId);
 bool isVisible(int controlId);
-RECT rectOf(int controlId);  // in the dialog's client coordinates
 HWND dialog();
 // The labels of a list's rows; a combo box's entries.
 std::vector<std::u16string> labelsOf(int listId);
-std::vector<std::u16string> entriesOf(int comboId);
-int selectionOf(int comboId);
 
 }  // namespace headless
