@@ -189,4 +189,23 @@ bool isChecked(int controlId) {
 
 bool isVisible(int controlId) { return IsWindowVisible(control(controlId)) != FALSE; }
 
+void rotateScreen(int width, int height) {
+    window_system::setScreenSize(width, height);
+    // Every top-level window hears of it, as from the shell's broadcast.
+    for (std::size_t i = 0; i < window_system::windowCount(); ++i) {
+        HWND window = window_system::windowAt(i);
+        if (!(window_system::styleOf(window) & WS_CHILD) && !window_system::menuOf(window))
+            PostMessageW(window, WM_SETTINGCHANGE, 0, 0);
+    }
+}
+
+RECT rectOf(int controlId) {
+    RECT rect{};
+    RECT dialogRect{};
+    GetWindowRect(control(controlId), &rect);
+    GetWindowRect(dialog(), &dialogRect);
+    return {rect.left - dialogRect.left, rect.top - dialogRect.top, rect.right - dialogRect.left,
+            rect.bottom - dialogRect.top};
+}
+
 }  // namespace headless

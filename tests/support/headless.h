@@ -74,4 +74,8 @@ HWND dialog();
 // The labels of a list's rows; a combo box's entries.
 std::vector<std::u16string> labelsOf(int listId);
 
+// The device turns: a new screen size, then WM_SETTINGCHANGE to the dialog.
+void rotateScreen(int width, int height);
+RECT rectOf(int controlId);  // in the dialog's client coordinates
+
 }  // namespace headless

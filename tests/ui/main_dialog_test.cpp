@@ -164,6 +164,39 @@ TEST_F(MainDialog, OpenFolderStartsTheFileManager) {
     EXPECT_EQ(readFile(record), "\\My Documents");
 }
 
+// Every shown control lies inside the client area and none overlaps
+// another, on either screen side.
+TEST_F(MainDialog, LayoutKeepsEveryControlInsideAndApart) {
+    auto check = [&](const char* when) {
+        RECT client{};
+        GetClientRect(headless::dialog(), &client);
+        std::vector<RECT> shown;
+        for (int id : {IDC_FILE_LABEL, IDC_FILE, IDC_BROWSE_FILE, IDC_PATH_LABEL, IDC_EXTRACT_PATH,
+                       IDC_BROWSE_FOLDER, IDC_PASSWORD_LABEL, IDC_PASSWORD, IDC_CREATE_FOLDER,
+                       IDC_OPEN_FOLDER}) {
+            if (!headless::isVisible(id)) continue;
+            RECT r = headless::rectOf(id);
+            EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right &&
+                        r.bottom <= client.bottom && r.left < r.right && r.top < r.bottom)
+                << when << " control " << id;
+            for (const RECT& o : shown)
+                EXPECT_TRUE(r.left >= o.right || o.left >= r.right || r.top >= o.bottom ||
+                            o.top >= r.bottom)
+                    << when << " control " << id << " overlaps another";
+            shown.push_back(r);
+        }
+    };
+    whenIdle([&] {
+        check("portrait");
+        headless::rotateScreen(320, 240);
+    });
+    whenIdle([&] {
+        check("landscape");
+        headless::pressEscape();
+    });
+    EXPECT_EQ(run(), 0);
+}
+
 // The window shows how much of the archive has been read while a single
 // large stream is written: from 0, never backwards, 100 at the end. Nothing
 // is shown for a request from the keyed command line.
@@ -216,4 +249,21 @@ TEST_F(MainDialog, TextsThatDoNotFitRefuseTheRequestInsteadOfBeingCut) {
               testing_support::listFiles(root() + "/in").size() +
                   testing_support::listFiles(root() + "/config").size());
     EXPECT_EQ(extractPath(), "\\kept");  // never a cut folder
+}
+
+TEST(ShowMessage, FormatsWideTextsAndCapsTheLength) {
+    headless::install();
+    appState.moduleInstance = programInstance();
+    showMessage(nullptr, nullptr, 0, u"%s and %s: %d%%", u"\x65E5", u"b", 42);
+    showMessage(nullptr, u"c", MB_ICONHAND, u"%s", std::u16string(2000, u'z').c_str());
+    showMessage(nullptr, u"c", 0, nullptr);
+    const auto& shown = headless::messagesShown();
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[0].text, u"\x65E5 and b: 42%");
+    EXPECT_EQ(shown[0].caption, u"");
+    EXPECT_EQ(shown[0].style, MB_SETFOREGROUND);
+    EXPECT_EQ(shown[1].text.size(), 1023u);
+    EXPECT_EQ(shown[1].style, MB_ICONHAND);
+    EXPECT_EQ(shown[2].text, u"");
+    headless::uninstall();
 }
