@@ -33,7 +33,7 @@ public:
     }
     SIZE textExtent(const WCHAR* text, int length) override { return {6 * length, 13}; }
     void progress(const std::u16string& outputPath, unsigned, int percent) override {
-        progressSteps.push_back({outputPath, percent});
+        progressSteps.push_back({outputPath, percent, std::chrono::steady_clock::now()});
     }
 
     std::deque<std::function<void()>> steps;

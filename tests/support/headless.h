@@ -5,6 +5,7 @@
 // been handled by then.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -42,6 +43,7 @@ const std::vector<ShownMessage>& messagesShown();
 struct ProgressStep {
     std::u16string outputPath;
     int percent;
+    std::chrono::steady_clock::time_point at;
 };
 const std::vector<ProgressStep>& progressSeen();
 
