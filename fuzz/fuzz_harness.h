@@ -21,9 +21,6 @@ constexpr const char* kOutFolder = "\\out";
 // \in and \out, a private registry home, the lead table and the SniffBuffer.
 void initOnce();
 
-// Host path of the device root.
-const std::string& rootDirectory();
-
 // Writes data to the device file "\in\<inputName>" and returns its device
 // path (valid until the next call).
 const char* writeInput(const char* inputName, const std::uint8_t* data, std::size_t size);

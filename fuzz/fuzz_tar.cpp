@@ -51,28 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static TarBzip2Handler bzip2;
     static TarCompressHandler compress;
     if (size == 0) return 0;
-    const std::uint8_t* body = data + 1;
-    const std::size_t bodySize = size - 1;
-    switch (data[0] % 4) {
-        case 0:
-            fuzzing::probeAndExtract(plain, "input.tar", body, bodySize);
-            break;
-        case 1: {
-            const std::vector<std::uint8_t> packed = gzipOf(body, bodySize);
-            fuzzing::probeAndExtract(gzip, "input.tgz", packed.data(), packed.size());
-            fuzzing::probeAndExtract(gzip, "raw.tgz", body, bodySize);
-            break;
-        }
-        case 2: {
-            const std::vector<std::uint8_t> packed = bzip2Of(body, bodySize);
-            fuzzing::probeAndExtract(bzip2, "input.tbz", packed.data(), packed.size());
-            fuzzing::probeAndExtract(bzip2, "raw.tbz", body, bodySize);
-            break;
-        }
-        default:
-            // compress data is taken raw: the LZW stream is its own mutation target.
-            fuzzing::probeAndExtract(compress, "input.taZ", body, bodySize);
-            break;
+    // compress data is taken raw only: the LZW stream is its own mutation target.
+    using Packer = std::vector<std::uint8_t> (*)(const std::uint8_t*, std::size_t);
+    const struct { FormatHandler& handler; const char* raw; const char* packedName; Packer pack; } ways[] = {
+        {plain, "input.tar", nullptr, nullptr}, {gzip, "raw.tgz", "input.tgz", gzipOf},
+        {bzip2, "raw.tbz", "input.tbz", bzip2Of}, {compress, "input.taZ", nullptr, nullptr}};
+    const auto& way = ways[data[0] % 4];
+    if (way.pack) {
+        const std::vector<std::uint8_t> packed = way.pack(data + 1, size - 1);
+        fuzzing::probeAndExtract(way.handler, way.packedName, packed.data(), packed.size());
     }
+    fuzzing::probeAndExtract(way.handler, way.raw, data + 1, size - 1);
     return 0;
 }

@@ -4,8 +4,6 @@
 // path ('/'-separated, relative to the destination) TAB size TAB SHA-256.
 // An archive that writes nothing has one line with "-" as path, size, hash
 // (a file named "-" has a size).
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -13,10 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <ostream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "tests/test_support.h"
 
@@ -82,9 +77,8 @@ TEST_P(FixtureManifest, ExtractsExactlyTheListedFiles) {
     EXPECT_EQ(run.exitStatus, expected.exitStatus) << run.err;
     std::map<std::string, std::pair<long long, std::string>> found;
     for (const std::string& file : testing_support::listFiles(host("\\out"))) {
-        struct stat st {};
-        lstat((host("\\out") + "/" + file).c_str(), &st);
-        found[file] = {static_cast<long long>(st.st_size), sha256Of(host("\\out") + "/" + file)};
+        const std::string path = host("\\out") + "/" + file;
+        found[file] = {static_cast<long long>(std::filesystem::file_size(path)), sha256Of(path)};
     }
     EXPECT_EQ(found, expected.files);
 }

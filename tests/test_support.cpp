@@ -1,6 +1,5 @@
 #include "tests/test_support.h"
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 
 #include "core/app_state.h"
 #include "core/format_handler.h"
@@ -23,12 +21,8 @@ namespace {
 
 // Program-wide start-up, once per test process, as the entry point does it.
 void startProgramOnce() {
-    static bool started = false;
-    if (started) return;
-    started = true;
-    buildLeadTable();
-    allocateSniffBuffer();
-    appState.handlerListHead = buildHandlerList();
+    static const bool started = (buildLeadTable(), allocateSniffBuffer(), appState.handlerListHead = buildHandlerList());
+    (void)started;
 }
 
 // Read-only folders are opened up first, so that everything a test made goes.
@@ -97,33 +91,25 @@ int DeviceSandbox::extract(FormatHandler& handler, const std::string& devicePath
 
 std::vector<std::string> DeviceSandbox::outputs(const std::string& dest) const { return listFiles(host(dest)); }
 
-std::string DeviceSandbox::output(const std::string& name, const std::string& dest) const {
-    return readFile(host(dest + "\\" + name));
-}
+std::string DeviceSandbox::output(const std::string& name, const std::string& dest) const { return readFile(host(dest + "\\" + name)); }
 
 std::string readFile(const std::string& hostPath) {
     std::ifstream in(hostPath, std::ios::binary);
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void writeFile(const std::string& hostPath, const std::string& content) {
-    std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    std::ofstream(hostPath, std::ios::binary | std::ios::trunc) << content;
 }
 
 bool fileExists(const std::string& hostPath) {
-    struct stat st;
-    return lstat(hostPath.c_str(), &st) == 0;
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(hostPath, error));
 }
 
 bool isDirectory(const std::string& hostPath) { return std::filesystem::is_directory(hostPath); }
 
-void makeDirectories(const std::string& hostPath) {
-    std::error_code error;
-    std::filesystem::create_directories(hostPath, error);
-}
+void makeDirectories(const std::string& hostPath) { std::error_code error; std::filesystem::create_directories(hostPath, error); }
 
 std::vector<std::string> listFiles(const std::string& dir) {
     std::vector<std::string> files;
@@ -136,9 +122,7 @@ std::vector<std::string> listFiles(const std::string& dir) {
     return files;
 }
 
-std::string fixturePath(const std::string& name) {
-    return std::string(TOVRIN_FIXTURES_DIR) + "/" + name;
-}
+std::string fixturePath(const std::string& name) { return std::string(TOVRIN_FIXTURES_DIR) + "/" + name; }
 
 std::string fixture(const std::string& name) { return readFile(fixturePath(name)); }
 
@@ -211,9 +195,6 @@ bool toolAvailable(const std::string& tool) {
     return runShell("command -v " + tool + " >/dev/null 2>&1") == 0;
 }
 
-void resetRequest() {
-    clearRequestCounters(appState);
-    appState.password[0] = '\0';
-}
+void resetRequest() { clearRequestCounters(appState); appState.password[0] = '\0'; }
 
 }  // namespace testing_support

@@ -1,16 +1,10 @@
 // One request from detection to outcome, with handlers that record what the
 // driver asked of them.
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <tuple>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "core/app_state.h"
 #include "core/extraction_driver.h"

@@ -1,11 +1,8 @@
 // Member times as the member-output service restores them, in several zones.
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <ctime>
-#include <string>
 
 #include "core/member_output.h"
 #include "core/output_files.h"

@@ -1,11 +1,6 @@
 // The real HandlerList: which handler claims each extension first.
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "core/app_state.h"
 #include "core/format_handler.h"
-#include "formats/handler_registry.h"
 #include "tests/test_support.h"
 
 namespace {

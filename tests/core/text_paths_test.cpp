@@ -1,10 +1,7 @@
 // Narrow text stepping, member paths and line reading. Bytes
 // 83 5C are katakana SO in Shift-JIS: a character whose second byte is `\`.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "core/format_handler.h"
 #include "core/member_output.h"

@@ -3,14 +3,10 @@
 // what it wrote before the damage, and fail a request whose outputs cannot
 // all be created while the other members still come out. The archives are
 // built here with one tiny stored-data writer per format.
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <zlib.h>
 
 #include <map>
-#include <string>
-#include <vector>
 
 #include "tests/formats/arj/arj_test_support.h"
 #include "tests/formats/cab/cab_builder.h"

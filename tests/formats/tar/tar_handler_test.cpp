@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <string>
 
 #include "formats/tar/tar_stream_handler.h"
 #include "tests/formats/stream/stream_sandbox.h"
